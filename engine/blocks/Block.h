@@ -1,0 +1,55 @@
+// One block of the flash chain: a copy of its 48-byte header, its payload,
+// its flash offset and two state flags (modified, dataLoaded).
+#pragma once
+
+#include "Telmar.h"
+
+#include <cstdint>
+#include <vector>
+
+class CBlockOwner;
+
+class CBlock {
+public:
+    CBlock(CBlockOwner* flash, uint32_t flashOffset);
+    virtual ~CBlock();
+    CBlock(const CBlock&) = delete;
+    CBlock& operator=(const CBlock&) = delete;
+
+    virtual void LoadData(bool countOnly) = 0;
+    virtual uint32_t ComputeTotalSize(uint32_t extra) const = 0;
+    virtual bool MoveTo(uint32_t newOffset, bool countOnly, bool markOnly) = 0;
+    virtual void Write(bool countOnly);
+    virtual void ReadExtraHeader(const uint8_t* extra);
+    virtual void ReadHeader(const uint8_t* image);
+    virtual const BlockHeader* GetHeader() const;
+    virtual uint8_t* GetExtraHeader(uint32_t* size);
+    virtual bool IsModified() const;
+    virtual void SetModified(bool notify);
+    virtual void WriteHeader(bool countOnly);
+    virtual void WriteData(bool countOnly);
+    virtual uint32_t GetExtraHeaderSize() const;
+    virtual void CheckSpace(uint32_t newTotalSize);
+    virtual uint32_t SetDataLength(uint32_t length);
+    virtual void ClearDataLength();
+    virtual uint32_t GetTotalSize() const;
+
+    void SetId(uint32_t id);
+    void SetVersion(uint32_t version);
+
+    uint32_t FlashOffset() const { return flashOffset_; }
+    uint32_t SavedImage() const { return savedImage_; }
+    bool IsDataLoaded() const { return dataLoaded_; }
+    // The payload buffer: dataLength bytes of content, then fill up to
+    // paddedLength; empty when the block holds none.
+    const std::vector<uint8_t>& Data() const { return data_; }
+
+protected:
+    uint32_t flashOffset_;
+    uint32_t savedImage_ = 0;
+    BlockHeader header_;
+    CBlockOwner* flash_;
+    std::vector<uint8_t> data_;
+    bool modified_ = true;
+    bool dataLoaded_ = true;
+};

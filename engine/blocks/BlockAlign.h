@@ -1,0 +1,16 @@
+// A block rounded up to a multiple of 128 bytes, which can move along the
+// chain; its payload is read from the flash only when it is needed.
+#pragma once
+
+#include "engine/blocks/Block.h"
+
+class CBlockAlign : public CBlock {
+public:
+    static constexpr uint32_t Alignment = 128;
+
+    using CBlock::CBlock;
+
+    void LoadData(bool countOnly) override;
+    uint32_t ComputeTotalSize(uint32_t extra) const override;
+    bool MoveTo(uint32_t newOffset, bool countOnly, bool markOnly) override;
+};
