@@ -1,0 +1,44 @@
+#include "engine/blocks/BlockAlign.h"
+
+#include "engine/Exc.h"
+#include "engine/blocks/BlockOwner.h"
+#include "engine/blocks/Crc.h"
+
+namespace {
+constexpr const char* kSource = "BlockAlign";
+}
+
+void CBlockAlign::LoadData(bool countOnly) {
+    if (dataLoaded_) return;
+    data_.clear();
+    if (header_.dataLength == 0) {
+        if (!countOnly) dataLoaded_ = true;
+        return;
+    }
+    data_.assign(header_.paddedLength, 0);
+    flash_->ReadFlash(countOnly, flashOffset_ + header_.dataOffset, header_.paddedLength,
+                      data_.data());
+    if (countOnly) return;
+    if (CCrc::Of(data_.data(), header_.dataLength) != header_.crc) {
+        QEL_RAISE_FORMAT(ERR_NOT_VALID_BLOCK, kSource,
+                         "Block at flash offset 0x%08X has incorrect CRC value", flashOffset_);
+    }
+    dataLoaded_ = true;
+}
+
+uint32_t CBlockAlign::ComputeTotalSize(uint32_t extra) const {
+    const uint32_t size = header_.dataOffset + header_.dataLength + extra;
+    return (size + Alignment - 1) & ~(Alignment - 1);
+}
+
+bool CBlockAlign::MoveTo(uint32_t newOffset, bool countOnly, bool markOnly) {
+    if (newOffset == flashOffset_) return false;
+    modified_ = true;
+    if (markOnly) return false;
+    if (!dataLoaded_ && savedImage_ == 0) {
+        savedImage_ = flash_->PreserveBlockImage(flashOffset_, header_.totalSize);
+        if (savedImage_ == 0) LoadData(countOnly);
+    }
+    if (!countOnly) flashOffset_ = newOffset;
+    return true;
+}

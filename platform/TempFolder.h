@@ -1,0 +1,17 @@
+// Temporary files of this process live in a private folder (mode 0700, unique
+// name) under the system's temporary folder, never directly in a shared one:
+// another user cannot plant a link under a name we are about to write.
+// The folder and what it holds are removed at exit.
+#pragma once
+
+#include <string>
+
+namespace qel::platform {
+
+// The private folder, created on first use. Throws std::runtime_error when it
+// cannot be made.
+const std::string& PrivateTempFolder();
+// PrivateTempFolder() + "/" + fileName.
+std::string PrivateTempPath(const std::string& fileName);
+
+}  // namespace qel::platform
