@@ -6,6 +6,7 @@
 #include "platform/FileTime.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace {
