@@ -1,0 +1,37 @@
+// The FPGA block: the compressed bitstream of an SBF file, with the file's
+// name and comment in its extra header. The boot loader configures the FPGA
+// from it.
+#pragma once
+
+#include "engine/blocks/BlockAlign.h"
+
+#include <cstdint>
+
+class CBlockFpga : public CBlockAlign {
+  public:
+    static constexpr uint32_t Type = 3;
+    // Question to the caller: take a bitstream not made for this TIM?
+    static constexpr int QuestionWrongTim = 2;
+
+    struct Record {
+        char comment[512];    // the SBF's comment, NUL-terminated
+        char fileName[1024];  // the path given to SetBitstream, NUL-terminated
+    };
+    static_assert(sizeof(Record) == FPGA_RECORD_SIZE);
+
+    CBlockFpga(CBlockOwner* flash, uint32_t flashOffset);
+
+    uint8_t* GetExtraHeader(uint32_t* size) override;
+    uint32_t GetExtraHeaderSize() const override;
+    void ReadExtraHeader(const uint8_t* extra) override;
+
+    // Fills the block from an SBF file, or from a .bit or .dat file that is
+    // converted first. A bitstream not made for the selected TIM is taken only
+    // when the caller agrees; otherwise the block stays as it was.
+    void SetBitstream(const char* path);
+
+    const Record& GetRecord() const { return record_; }
+
+  private:
+    Record record_{};
+};
