@@ -40,15 +40,18 @@ ReadStatus ReadWholeFile(const char* path, std::vector<uint8_t>& out) {
     if (!f) return ReadStatus::CannotOpen;
     try {
         std::array<uint8_t, 1 << 16> chunk;
-        if (std::fseek(f.get(), 0, SEEK_END) == 0) {
-            const long size = std::ftell(f.get());
-            if (size > 0) out.reserve(static_cast<size_t>(size));
-            std::rewind(f.get());
+        size_t n = std::fread(chunk.data(), 1, chunk.size(), f.get());
+        if (std::ferror(f.get())) return ReadStatus::CannotOpen;
+        if (n == chunk.size()) {
+            // Size hint only: a folder or a device may report anything here.
+            std::error_code ec;
+            const auto size = std::filesystem::file_size(path, ec);
+            if (!ec && size < (uint64_t{1} << 32)) out.reserve(static_cast<size_t>(size));
         }
         for (;;) {
-            const size_t n = std::fread(chunk.data(), 1, chunk.size(), f.get());
             out.insert(out.end(), chunk.data(), chunk.data() + n);
             if (n < chunk.size()) break;
+            n = std::fread(chunk.data(), 1, chunk.size(), f.get());
         }
     } catch (const std::bad_alloc&) {
         out = {};
