@@ -1,5 +1,6 @@
 // .bit headers and .dat trailers, and the SBF files built from them.
-#include "BitstreamFixtures.h"
+#include "tests/fixtures/BitstreamFixtures.h"
+#include "tests/fixtures/TestTempDir.h"
 
 #include "engine/formats/SBFManage.h"
 #include "platform/FileTime.h"
@@ -49,7 +50,7 @@ class OpenBitFileTest : public ::testing::TestWithParam<SyncCase> {};
 
 TEST_P(OpenBitFileTest, ResultAndPosition) {
     const SyncCase& c = GetParam();
-    ScratchDir dir;
+    TestTempDir dir;
     const std::string path = dir.File("in.bit");
     WriteFile(path, c.file);
     CSBFManage sbf;
@@ -69,16 +70,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, OpenBitFileTest, ::testing::ValuesIn(SyncCases()
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(OpenBitFile, MissingFileOrFolderCannotBeOpened) {
-    ScratchDir dir;
+    TestTempDir dir;
     CSBFManage sbf;
     EXPECT_EQ(sbf.OpenBitFile(dir.File("absent.bit").c_str()), 2);
-    EXPECT_EQ(sbf.OpenBitFile(dir.Path().string().c_str()), 2);
+    EXPECT_EQ(sbf.OpenBitFile(dir.Path().c_str()), 2);
     EXPECT_EQ(sbf.OpenBitFile(nullptr), 2);
     EXPECT_FALSE(sbf.IsOpen());
 }
 
 TEST(OpenBitFile, ReopeningReplacesTheOpenFile) {
-    ScratchDir dir;
+    TestTempDir dir;
     WriteFile(dir.File("a.bit"), MakeBitFile(BitHeader{}, kSync));
     BitHeader other;
     other.part = "3s400pq208";
@@ -137,7 +138,7 @@ class HeaderInfoTest : public ::testing::TestWithParam<HeaderCase> {};
 
 TEST_P(HeaderInfoTest, FromFileAndFromMemory) {
     const HeaderCase& c = GetParam();
-    ScratchDir dir;
+    TestTempDir dir;
     const std::string path = dir.File("in.bit");
     WriteFile(path, c.file);
     CSBFManage sbf;
@@ -196,7 +197,7 @@ uint64_t ExpectedLocalFileTime(std::chrono::system_clock::time_point utc) {
 
 TEST(BuildFromBit, WritesTheDescriptorAndTheReversedCompressedBody) {
     using namespace std::chrono;
-    ScratchDir dir;
+    TestTempDir dir;
     const std::string bit = dir.File("top.bit");
     const std::string out = dir.File("top.sbf");
     const Bytes file = MakeBitFile(BitHeader{}, MakeBitstreamBody(200001, 9));
@@ -231,7 +232,7 @@ TEST(BuildFromBit, WritesTheDescriptorAndTheReversedCompressedBody) {
 }
 
 TEST(BuildFromBit, EmptyTimListReadsBackEmpty) {
-    ScratchDir dir;
+    TestTempDir dir;
     WriteFile(dir.File("a.bit"), MakeBitFile(BitHeader{}, MakeBitstreamBody(4000)));
     CSBFManage sbf;
     ASSERT_EQ(sbf.BuildFromBit(dir.File("a.bit").c_str(), dir.File("a.sbf").c_str(), 0x10000, {},
@@ -251,7 +252,7 @@ class BuildFromBitFailureTest : public ::testing::TestWithParam<FailedBuildCase>
 
 TEST_P(BuildFromBitFailureTest, ResultAndNothingWritten) {
     const FailedBuildCase& c = GetParam();
-    ScratchDir dir;
+    TestTempDir dir;
     const std::string in = dir.File("in.bit");
     const std::string out = c.outputFolderMissing ? dir.File("gone/out.sbf") : dir.File("out.sbf");
     if (c.input) WriteFile(in, *c.input);
@@ -343,7 +344,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DatTrailerTest, ::testing::ValuesIn(TrailerCases
 // Building from .dat files
 
 TEST(BuildFromDat, WritesTheTrailerAsCommentAndTheBodyCompressed) {
-    ScratchDir dir;
+    TestTempDir dir;
     const std::string dat = dir.File("top.dat");
     const std::string out = dir.File("top.sbf");
     const Bytes body = MakeBitstreamBody(50000, 4);
@@ -367,7 +368,7 @@ TEST(BuildFromDat, WritesTheTrailerAsCommentAndTheBodyCompressed) {
 }
 
 TEST(BuildFromDat, TrailerWithoutMinorGivesMajorOnly) {
-    ScratchDir dir;
+    TestTempDir dir;
     WriteFile(dir.File("a.dat"), MakeDatFile(MakeBitstreamBody(400), "rev 2.7"));
     CSBFManage sbf;
     ASSERT_EQ(sbf.BuildFromDat(dir.File("a.dat").c_str(), dir.File("a.sbf").c_str(), {0x11}), 0);
@@ -378,7 +379,7 @@ class BuildFromDatFailureTest : public ::testing::TestWithParam<FailedBuildCase>
 
 TEST_P(BuildFromDatFailureTest, ResultAndNothingWritten) {
     const FailedBuildCase& c = GetParam();
-    ScratchDir dir;
+    TestTempDir dir;
     const std::string in = dir.File("in.dat");
     const std::string out = c.outputFolderMissing ? dir.File("gone/out.sbf") : dir.File("out.sbf");
     if (c.input) WriteFile(in, *c.input);

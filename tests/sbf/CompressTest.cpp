@@ -1,5 +1,6 @@
 // Zero-run compression.
-#include "BitstreamFixtures.h"
+#include "tests/fixtures/BitstreamFixtures.h"
+#include "tests/fixtures/TestTempDir.h"
 
 #include "engine/formats/SBFManage.h"
 

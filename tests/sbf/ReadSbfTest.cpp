@@ -1,5 +1,6 @@
 // Reading SBF descriptors.
-#include "BitstreamFixtures.h"
+#include "tests/fixtures/BitstreamFixtures.h"
+#include "tests/fixtures/TestTempDir.h"
 
 #include "engine/formats/SBFManage.h"
 
@@ -87,7 +88,7 @@ class ReadSbfTest : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadSbfTest, ResultAndDescriptor) {
     const ReadCase& c = GetParam();
-    ScratchDir dir;
+    TestTempDir dir;
     const std::string path = dir.File("in.sbf");
     WriteFile(path, c.file);
     CSBFManage sbf;
@@ -117,14 +118,14 @@ TEST(ReadSbf, NullPathIsFourAndMissingFileIsOne) {
     SbfDescriptor d;
     uint32_t format = 5;
     EXPECT_EQ(sbf.ReadSbf(nullptr, &d, &format), 4);
-    ScratchDir dir;
+    TestTempDir dir;
     EXPECT_EQ(sbf.ReadSbf(dir.File("absent.sbf").c_str(), &d, &format), 1);
     EXPECT_EQ(format, 0u);
 }
 
 // The engine pops the length and then the bitstream off dataItems.
 TEST(ReadSbf, DataItemsPopAsLengthThenBitstream) {
-    ScratchDir dir;
+    TestTempDir dir;
     const std::string path = dir.File("in.sbf");
     WriteFile(path, MakeSbfFile(Full()));
     CSBFManage sbf;
@@ -150,7 +151,7 @@ TEST(ReadSbf, EncodedDescriptorRoundTrips) {
     d.sourcePath = "p.dat";
     d.dataItems.PushU32(static_cast<uint32_t>(kCompressed.size()));
     d.dataItems.Push(kCompressed);
-    ScratchDir dir;
+    TestTempDir dir;
     const std::string path = dir.File("rt.sbf");
     CSBFManage::SaveStack(CSBFManage::EncodeSbf(d, SBF_FORMAT_WORD), 0, path.c_str());
 

@@ -1,5 +1,6 @@
 // Item stack, CRC-16 and stack files (load, save, round trip).
-#include "BitstreamFixtures.h"
+#include "tests/fixtures/BitstreamFixtures.h"
+#include "tests/fixtures/TestTempDir.h"
 
 #include "engine/formats/SBFCrc16.h"
 #include "engine/formats/SBFManage.h"
@@ -165,7 +166,7 @@ class LoadStackTest : public ::testing::TestWithParam<LoadCase> {};
 
 TEST_P(LoadStackTest, FromFile) {
     const LoadCase& c = GetParam();
-    ScratchDir dir;
+    TestTempDir dir;
     const std::string path = dir.File("stack.sbf");
     WriteFile(path, c.file);
     if (c.error) {
@@ -184,8 +185,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, LoadStackTest, ::testing::ValuesIn(LoadCases()),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(LoadStack, MissingFileOrFolderIsFileNotFound) {
-    ScratchDir dir;
-    for (const std::string& path : {dir.File("absent.sbf"), dir.Path().string()}) {
+    TestTempDir dir;
+    for (const std::string& path : {dir.File("absent.sbf"), dir.Path()}) {
         try {
             CSBFManage::LoadStack(0, path.c_str());
             FAIL() << path;
@@ -224,7 +225,7 @@ TEST_P(RoundTripTest, SaveWritesTheFormatAndLoadGivesItBack) {
     const RoundTripCase& c = GetParam();
     CItemStack stack;
     for (const Bytes& item : c.items) stack.Push(item);
-    ScratchDir dir;
+    TestTempDir dir;
     const std::string path = dir.File("rt.stk");
     CSBFManage::SaveStack(stack, c.version, path.c_str());
     EXPECT_EQ(ReadFile(path), MakeStackFile(c.version, c.items));
@@ -235,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, RoundTripTest, ::testing::ValuesIn(RoundTripCase
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(SaveStack, OverwritesAnExistingFile) {
-    ScratchDir dir;
+    TestTempDir dir;
     const std::string path = dir.File("over.stk");
     WriteFile(path, Bytes(5000, 0xEE));
     CItemStack stack;
@@ -245,10 +246,10 @@ TEST(SaveStack, OverwritesAnExistingFile) {
 }
 
 TEST(SaveStack, UncreatableFileIsReported) {
-    ScratchDir dir;
+    TestTempDir dir;
     CItemStack stack;
     stack.Push(kA);
-    for (const std::string& path : {dir.File("no/such/folder.stk"), dir.Path().string()}) {
+    for (const std::string& path : {dir.File("no/such/folder.stk"), dir.Path()}) {
         try {
             CSBFManage::SaveStack(stack, 0, path.c_str());
             FAIL() << path;
