@@ -1,0 +1,168 @@
+#include "engine/ccs/NewDspUser.h"
+
+#include "engine/Exc.h"
+
+#include <chrono>
+
+namespace {
+
+constexpr const char* kSource = "NewDspUser";
+
+// Bound of one sleep of the wait; the flags are tested again after each.
+constexpr std::chrono::milliseconds kWaitSlice{20};
+
+}  // namespace
+
+CNewDspUser::CNewDspUser() = default;
+
+CNewDspUser::CNewDspUser(CCDspUser user)
+    : CCDspUser(NoConnect{}, user.GetInterface(), true) {
+    // Connected only now, so no notification meets a half-built object.
+    ConnectAllEvents(true);
+}
+
+CNewDspUser& CNewDspUser::operator=(const CNewDspUser& other) {
+    CCDspUser::operator=(other);
+    return *this;
+}
+
+CNewDspUser& CNewDspUser::operator=(const CCDspUser& other) {
+    CCDspUser::operator=(other);
+    return *this;
+}
+
+CNewDspUser::~CNewDspUser() {
+    // Before this object's handlers go away.
+    DisconnectForDestruction();
+}
+
+const char* CNewDspUser::PendingOperation() const {
+    switch (Pending()) {
+        case Op::Halt: return "Halt";
+        case Op::Load: return "Load";
+        case Op::ReadMem: return "ReadMem";
+        case Op::WriteMem: return "WriteMem";
+        case Op::Reset: return "Reset";
+        case Op::None: break;
+    }
+    return "";
+}
+
+void CNewDspUser::Abort() {
+    {
+        std::lock_guard<std::mutex> lock(waitMutex_);
+        abort_.store(true, std::memory_order_release);
+    }
+    waitCv_.notify_all();
+}
+
+template <class Request>
+void CNewDspUser::Run(Op op, Request&& request) {
+    if (IsAborted()) QEL_RAISE(ERR_DSP_USER_ABORTED, kSource);
+    // A completion left over from an earlier operation must not end this wait.
+    done_.store(false, std::memory_order_release);
+    error_.store(NoError, std::memory_order_release);
+    pending_.store(op, std::memory_order_release);
+    try {
+        request();
+    } catch (...) {
+        // Refused: nothing is awaited, so a later notification must not count
+        // as this operation's completion.
+        pending_.store(Op::None, std::memory_order_release);
+        throw;
+    }
+    Wait();
+    done_.store(false, std::memory_order_release);
+    pending_.store(Op::None, std::memory_order_release);
+
+    switch (GetErrorState()) {
+        case NoError: return;
+        case MemoryFailed: QEL_RAISE(ERR_CCS_MEMORY_ABORTED, kSource);
+        case LoadFailed: QEL_RAISE(ERR_CCS_LOAD_FAILED, kSource);
+        case ResetFailed: QEL_RAISE(ERR_CCS_RESET_FAILED, kSource);
+        case RestartFailed: QEL_RAISE(ERR_CCS_RESTART_FAILED, kSource);
+    }
+}
+
+void CNewDspUser::Wait() {
+    // Notifications arrive on the bench's threads; this thread only sleeps
+    // until one of them (or Abort) signals. The slice bounds any missed wake.
+    std::unique_lock<std::mutex> lock(waitMutex_);
+    while (!done_.load(std::memory_order_acquire) && !abort_.load(std::memory_order_acquire)) {
+        waitCv_.wait_for(lock, kWaitSlice);
+    }
+}
+
+void CNewDspUser::SetDone() {
+    {
+        std::lock_guard<std::mutex> lock(waitMutex_);
+        done_.store(true, std::memory_order_release);
+    }
+    waitCv_.notify_all();
+}
+
+void CNewDspUser::TellOwner() {
+    if (CDspUserOwner* owner = owner_.load(std::memory_order_acquire)) owner->DspStateChanged();
+}
+
+void CNewDspUser::Halt() {
+    Run(Op::Halt, [this] { CCDspUser::Halt(); });
+}
+
+void CNewDspUser::Load(const char* path) {
+    Run(Op::Load, [this, path] { CCDspUser::Load(path, false); });
+}
+
+void CNewDspUser::ReadMem(const CCDspMemory& memory) {
+    Run(Op::ReadMem, [this, &memory] { CCDspUser::ReadMem(memory, false, false); });
+}
+
+void CNewDspUser::WriteMem(const CCDspMemory& memory) {
+    Run(Op::WriteMem, [this, &memory] { CCDspUser::WriteMem(memory, true, false); });
+}
+
+void CNewDspUser::Reset() {
+    Run(Op::Reset, [this] { CCDspUser::Reset(); });
+}
+
+// ---------------------------------------------------------------- notifications
+
+void CNewDspUser::OnHalted(const CCDspAddr&) {
+    if (Pending() == Op::Halt) SetDone();
+}
+
+void CNewDspUser::OnMemoryDone(const CCDspMemory&, bool failed) {
+    if (failed) SetError(MemoryFailed);
+    const Op op = Pending();
+    if (op == Op::ReadMem || op == Op::WriteMem) {
+        SetDone();
+    } else {
+        TellOwner();
+    }
+}
+
+void CNewDspUser::OnPcChanged(const CCDspAddr&) { TellOwner(); }
+
+void CNewDspUser::OnStoppedAt(const CCDspAddr&) { TellOwner(); }
+
+void CNewDspUser::OnProgramLoaded(int32_t status, bool) {
+    if (status != 0) SetError(LoadFailed);
+    if (Pending() == Op::Load) {
+        SetDone();
+    } else {
+        TellOwner();
+    }
+}
+
+void CNewDspUser::OnResetDone(int32_t status) {
+    if (status != 0) SetError(ResetFailed);
+    if (Pending() == Op::Reset) {
+        SetDone();
+    } else {
+        TellOwner();
+    }
+}
+
+void CNewDspUser::OnRestartDone(int32_t status) {
+    if (status != 0) SetError(RestartFailed);
+}
