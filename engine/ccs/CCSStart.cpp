@@ -1,7 +1,10 @@
 // Attaching to or starting the debugger's automation server.
 #include "engine/ccs/CCSWrappers.h"
 
+#if __has_include("platform/SettingsHive.h")
 #include "platform/SettingsHive.h"
+#define QEL_CCS_HAVE_SETTINGS 1
+#endif
 
 #include <cstdio>
 #include <memory>
@@ -26,6 +29,7 @@ void SetBinaryByte(Key& key, std::string_view name, uint8_t byte) {
         key.SetBinary(name, &byte, size_t{1});
 }
 
+#ifdef QEL_CCS_HAVE_SETTINGS
 // The key in this user's settings hive.
 class CHiveStartSettings final : public CStartSettings {
 public:
@@ -50,6 +54,16 @@ public:
 private:
     std::unique_ptr<platform::SettingsKey> key_;
 };
+#else
+// Without a settings store the key never opens.
+class CHiveStartSettings final : public CStartSettings {
+public:
+    bool Open() override { return false; }
+    void DeleteRealtimeStart() override {}
+    void SetRealtimeStart() override {}
+    void Close() override {}
+};
+#endif
 
 void StandardErrorMessageBox(const char* caption, const char* text) {
     std::fprintf(stderr, "%s: %s\n", caption, text);
