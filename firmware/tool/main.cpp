@@ -2,6 +2,7 @@
 // file per function, each into its own folder under OUTPUT_DIR.
 #include "firmware/images/BootFileBuilder.h"
 #include "firmware/images/ProgrammerBuilder.h"
+#include "firmware/tool/Bitstreams.h"
 #include "firmware/tool/SampleTims.h"
 
 #include <cstdio>
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
     try {
         WriteBootLoaders(out / "bootloaders");
         WriteProgrammers(out / "programmers");
+        WriteBitstreams(out / "bitstreams");
     } catch (const std::exception& e) {
         fprintf(stderr, "qel-firmware: %s\n", e.what());
         return 1;
