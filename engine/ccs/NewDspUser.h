@@ -19,7 +19,7 @@ public:
     virtual void DspStateChanged() = 0;
 
 protected:
-    ~CDspUserOwner() = default;
+    virtual ~CDspUserOwner() = default;
 };
 
 class CNewDspUser : public CCDspUser {
