@@ -15,6 +15,12 @@ void CBlockAlign::LoadData(bool countOnly) {
         if (!countOnly) dataLoaded_ = true;
         return;
     }
+    // The CRC covers dataLength bytes of a paddedLength buffer: a damaged
+    // header must not make it read past the end.
+    if (header_.paddedLength < header_.dataLength) {
+        QEL_RAISE_FORMAT(ERR_NOT_VALID_BLOCK, kSource,
+                         "Block at flash offset 0x%08X has a damaged header", flashOffset_);
+    }
     data_.assign(header_.paddedLength, 0);
     flash_->ReadFlash(countOnly, flashOffset_ + header_.dataOffset, header_.paddedLength,
                       data_.data());

@@ -297,3 +297,26 @@ INSTANTIATE_TEST_SUITE_P(Offsets, UserDamagedExtraTest,
                          blocktest::ByName());
 
 }  // namespace
+
+namespace {
+
+TEST(DamagedHeaderTest, PaddedLengthBelowDataLengthIsNotAValidBlock) {
+    FakeOwner owner;
+    for (uint32_t type : {3u, 4u, 0xFFFFu, 0x100005u}) {
+        BlockHeader h{};
+        h.type = type;
+        h.signature = BLOCK_SIGNATURE;
+        h.dataOffset = type == 3 ? 564 : type == 0x100005 ? 60 : 48;
+        h.dataLength = 0x10000;
+        h.paddedLength = 0x10;
+        h.totalSize = 0x20000;
+        Bytes entry(h.dataOffset, 0);
+        std::memcpy(entry.data(), &h, sizeof(h));
+        std::unique_ptr<CBlock> block = CreateBlock(&owner, type, 0x100);
+        block->ReadHeader(entry.data());
+        EXPECT_EQ(CodeOf([&] { block->LoadData(false); }), ERR_NOT_VALID_BLOCK) << type;
+        EXPECT_FALSE(block->IsDataLoaded());
+    }
+}
+
+}  // namespace
