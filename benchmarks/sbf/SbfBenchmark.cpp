@@ -82,7 +82,8 @@ void BM_Crc16ByteLoop(benchmark::State& state) {
     for (auto _ : state) {
         unsigned crc = 0xFFFF;
         for (size_t i = 0; i + 2 < file.size(); ++i)
-            crc = ((crc << 8) & 0xFFFF) ^ CCrc16::TableEntry(static_cast<uint8_t>((crc >> 8) ^ file[i]));
+            crc = ((crc << 8) & 0xFFFF) ^
+                  CCrc16::TableEntry(static_cast<uint8_t>((crc >> 8) ^ file[i]));
         benchmark::DoNotOptimize(crc);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *

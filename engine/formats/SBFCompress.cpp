@@ -30,7 +30,8 @@ size_t FindZeroWord(const uint8_t* in, size_t i, size_t n) {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i + 16));
         const int mask = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, zero))) |
                          _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(b, zero))) << 4;
-        if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        if (mask != 0)
+            return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
         i += 8;
     }
 #endif
@@ -49,14 +50,16 @@ size_t SkipZeroWords(const uint8_t* in, size_t i, size_t n) {
                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16))),
                          _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)),
                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48))));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) != 0xFFFF) break;
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) != 0xFFFF)
+            break;
         i += 16;
     }
 #else
     while (i + 2 <= n) {
         uint64_t pair;
         std::memcpy(&pair, in + 4 * i, 8);
-        if (pair != 0) break;
+        if (pair != 0)
+            break;
         i += 2;
     }
 #endif
@@ -69,7 +72,8 @@ size_t SkipZeroWords(const uint8_t* in, size_t i, size_t n) {
 size_t FindRunStart(const uint8_t* in, size_t i, size_t n) {
     for (;;) {
         i = FindZeroWord(in, i, n);
-        if (n - i < 3) return n;
+        if (n - i < 3)
+            return n;
         if (Word(in, i + 1) != 0) {
             i += 2;
         } else if (Word(in, i + 2) != 0) {
@@ -81,7 +85,7 @@ size_t FindRunStart(const uint8_t* in, size_t i, size_t n) {
 }
 
 class Writer {
-public:
+  public:
     explicit Writer(std::vector<uint8_t>& out) : out_(out) {}
     size_t Reserve() {
         const size_t at = out_.size();
@@ -101,7 +105,7 @@ public:
         out_.insert(out_.end(), words, words + 4 * count);
     }
 
-private:
+  private:
     std::vector<uint8_t>& out_;
 };
 
@@ -109,7 +113,8 @@ private:
 
 std::vector<uint8_t> CSBFManage::CompressZeroRuns(const void* data, size_t length) {
     std::vector<uint8_t> out;
-    if (!data || length == 0) return out;
+    if (!data || length == 0)
+        return out;
     const auto in = static_cast<const uint8_t*>(data);
     const size_t n = length / 4;
     // Every word is at worst a literal, plus one group word and the end word.
@@ -132,7 +137,8 @@ std::vector<uint8_t> CSBFManage::CompressZeroRuns(const void* data, size_t lengt
                 literals = 0;
             }
         }
-        if (runStart == n) break;
+        if (runStart == n)
+            break;
 
         const size_t runEnd = SkipZeroWords(in, runStart, n);
         size_t run = runEnd - runStart;
@@ -152,6 +158,7 @@ std::vector<uint8_t> CSBFManage::CompressZeroRuns(const void* data, size_t lengt
         i = runEnd;
     }
     w.Set(group, static_cast<int32_t>(literals));
-    if (literals != 0) w.Put(0);
+    if (literals != 0)
+        w.Put(0);
     return out;
 }

@@ -31,10 +31,13 @@ static_assert(kTables[0][1] == 0x1021 && kTables[0][2] == 0x2042 && kTables[0][3
 
 }  // namespace
 
-uint16_t CCrc16::TableEntry(uint8_t index) { return kTables[0][index]; }
+uint16_t CCrc16::TableEntry(uint8_t index) {
+    return kTables[0][index];
+}
 
 uint16_t CCrc16::Update(uint16_t crc, const void* data, size_t length) {
-    if (!data || length == 0) return crc;
+    if (!data || length == 0)
+        return crc;
     auto p = static_cast<const uint8_t*>(data);
     unsigned c = crc;
     while (length >= 8) {

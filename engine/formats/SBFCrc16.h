@@ -7,7 +7,7 @@
 #include <cstdint>
 
 class CCrc16 {
-public:
+  public:
     static constexpr uint16_t kInitial = 0xFFFF;
 
     // Folds length bytes into crc; a null buffer or an empty range leaves it.

@@ -12,7 +12,8 @@ CStackException::CStackException(const char* message) {
 
 void CItemStack::Push(const void* data, size_t length) {
     Item item(length);
-    if (length > 0) std::memcpy(item.data(), data, length);
+    if (length > 0)
+        std::memcpy(item.data(), data, length);
     items_.push_back(std::move(item));
 }
 
@@ -28,13 +29,15 @@ void CItemStack::PushString(const std::string& text) {
 }
 
 const CItemStack::Item& CItemStack::CheckFront(size_t length) const {
-    if (items_.empty() || items_.front().size() != length) throw CStackException(kStackReadFailed);
+    if (items_.empty() || items_.front().size() != length)
+        throw CStackException(kStackReadFailed);
     return items_.front();
 }
 
 void CItemStack::Pop(void* dest, size_t length) {
     const Item& front = CheckFront(length);
-    if (length > 0) std::memcpy(dest, front.data(), length);
+    if (length > 0)
+        std::memcpy(dest, front.data(), length);
     items_.pop_front();
 }
 
@@ -55,13 +58,14 @@ uint32_t CItemStack::PopU32() {
 std::string CItemStack::PopString() {
     // Both items are checked before either is taken, so a failure leaves the
     // stack as it was.
-    if (items_.size() < 2) throw CStackException(kStackReadFailed);
+    if (items_.size() < 2)
+        throw CStackException(kStackReadFailed);
     const Item& lengthItem = CheckFront(4);
-    const uint32_t length = static_cast<uint32_t>(lengthItem[0]) |
-                            static_cast<uint32_t>(lengthItem[1]) << 8 |
-                            static_cast<uint32_t>(lengthItem[2]) << 16 |
-                            static_cast<uint32_t>(lengthItem[3]) << 24;
-    if (items_[1].size() != length) throw CStackException(kStackReadFailed);
+    const uint32_t length =
+        static_cast<uint32_t>(lengthItem[0]) | static_cast<uint32_t>(lengthItem[1]) << 8 |
+        static_cast<uint32_t>(lengthItem[2]) << 16 | static_cast<uint32_t>(lengthItem[3]) << 24;
+    if (items_[1].size() != length)
+        throw CStackException(kStackReadFailed);
     items_.pop_front();
     const Item& text = items_.front();
     std::string result(text.begin(), text.end());

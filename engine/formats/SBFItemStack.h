@@ -12,12 +12,12 @@
 // Raised by the item stack and the stack file operations only. A fixed-size
 // record, copied by value like every error record of the system.
 class CStackException : public std::exception {
-public:
+  public:
     explicit CStackException(const char* message);
     const char* GetMessage() const noexcept { return message_; }
     const char* what() const noexcept override { return message_; }
 
-private:
+  private:
     char message_[64];
 };
 
@@ -30,7 +30,7 @@ inline constexpr const char* kStackInvalid = "Invalid stack file";
 inline constexpr const char* kStackNotCreated = "File was not created";
 
 class CItemStack {
-public:
+  public:
     using Item = std::vector<uint8_t>;
 
     // Appends an item of length bytes (0 allowed; data may then be null).
@@ -56,7 +56,7 @@ public:
 
     bool operator==(const CItemStack&) const = default;
 
-private:
+  private:
     // Throws unless the front item is exactly length bytes long.
     const Item& CheckFront(size_t length) const;
 

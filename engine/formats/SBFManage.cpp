@@ -35,29 +35,35 @@ enum class ReadStatus { Ok, CannotOpen, NoMemory };
 // as one that cannot be opened.
 ReadStatus ReadWholeFile(const char* path, std::vector<uint8_t>& out) {
     out.clear();
-    if (!path) return ReadStatus::CannotOpen;
+    if (!path)
+        return ReadStatus::CannotOpen;
     FilePtr f(std::fopen(path, "rb"));
-    if (!f) return ReadStatus::CannotOpen;
+    if (!f)
+        return ReadStatus::CannotOpen;
     try {
         std::array<uint8_t, 1 << 16> chunk;
         size_t n = std::fread(chunk.data(), 1, chunk.size(), f.get());
-        if (std::ferror(f.get())) return ReadStatus::CannotOpen;
+        if (std::ferror(f.get()))
+            return ReadStatus::CannotOpen;
         if (n == chunk.size()) {
             // Size hint only: a folder or a device may report anything here.
             std::error_code ec;
             const auto size = std::filesystem::file_size(path, ec);
-            if (!ec && size < (uint64_t{1} << 32)) out.reserve(static_cast<size_t>(size));
+            if (!ec && size < (uint64_t{1} << 32))
+                out.reserve(static_cast<size_t>(size));
         }
         for (;;) {
             out.insert(out.end(), chunk.data(), chunk.data() + n);
-            if (n < chunk.size()) break;
+            if (n < chunk.size())
+                break;
             n = std::fread(chunk.data(), 1, chunk.size(), f.get());
         }
     } catch (const std::bad_alloc&) {
         out = {};
         return ReadStatus::NoMemory;
     }
-    if (std::ferror(f.get())) return ReadStatus::CannotOpen;
+    if (std::ferror(f.get()))
+        return ReadStatus::CannotOpen;
     return ReadStatus::Ok;
 }
 
@@ -66,7 +72,8 @@ constexpr std::array<uint8_t, 256> MakeBitReverse() {
     for (unsigned b = 0; b < 256; ++b) {
         unsigned r = 0;
         for (int bit = 0; bit < 8; ++bit)
-            if (b & (1u << bit)) r |= 0x80u >> bit;
+            if (b & (1u << bit))
+                r |= 0x80u >> bit;
         t[b] = static_cast<uint8_t>(r);
     }
     return t;
@@ -79,11 +86,14 @@ uint64_t LocalWriteFileTime(const char* path) {
     using namespace std::chrono;
     std::error_code ec;
     const auto written = std::filesystem::last_write_time(path, ec);
-    if (ec) return 0;
-    const auto sinceEpoch = duration_cast<nanoseconds>(file_clock::to_sys(written).time_since_epoch());
+    if (ec)
+        return 0;
+    const auto sinceEpoch =
+        duration_cast<nanoseconds>(file_clock::to_sys(written).time_since_epoch());
     const int64_t utcTicks =
         sinceEpoch.count() / 100 + static_cast<int64_t>(qel::platform::kUnixEpochFileTime);
-    if (utcTicks <= 0) return 0;
+    if (utcTicks <= 0)
+        return 0;
     const qel::platform::LocalTime local =
         qel::platform::FileTimeToLocal(static_cast<uint64_t>(utcTicks));
     const sys_days date{year_month_day{year{local.year}, month(static_cast<unsigned>(local.month)),
@@ -95,7 +105,9 @@ uint64_t LocalWriteFileTime(const char* path) {
     return ticks > 0 ? static_cast<uint64_t>(ticks) : 0;
 }
 
-bool IsPrintable(uint8_t c) { return c >= 0x20 && c <= 0x7E; }
+bool IsPrintable(uint8_t c) {
+    return c >= 0x20 && c <= 0x7E;
+}
 
 // Adds decimal digit d to value, saturating instead of wrapping.
 uint32_t AddDigit(uint32_t value, char d) {
@@ -111,25 +123,31 @@ uint32_t AddDigit(uint32_t value, char d) {
 
 CItemStack CSBFManage::ParseStack(uint32_t expectedVersion, const void* data, size_t size) {
     auto bytes = static_cast<const uint8_t*>(data);
-    if (!bytes || size < 6) throw CStackException(kStackFileTooSmall);
-    if (Le32(bytes) != expectedVersion) throw CStackException(kStackBadVersion);
+    if (!bytes || size < 6)
+        throw CStackException(kStackFileTooSmall);
+    if (Le32(bytes) != expectedVersion)
+        throw CStackException(kStackBadVersion);
     const uint16_t stored = static_cast<uint16_t>(bytes[size - 2] | bytes[size - 1] << 8);
-    if (CCrc16::Of(bytes, size - 2) != stored) throw CStackException(kStackInvalid);
+    if (CCrc16::Of(bytes, size - 2) != stored)
+        throw CStackException(kStackInvalid);
 
     // Lenient: a count larger than what the file holds yields the items it has.
     CItemStack stack;
     const uint8_t* p = bytes + 4;
     size_t remaining = size - 6;
-    if (remaining < 4) return stack;
+    if (remaining < 4)
+        return stack;
     uint32_t count = Le32(p);
     p += 4;
     remaining -= 4;
     for (; count > 0; --count) {
-        if (remaining < 4) break;
+        if (remaining < 4)
+            break;
         const uint32_t length = Le32(p);
         p += 4;
         remaining -= 4;
-        if (remaining < length) break;
+        if (remaining < length)
+            break;
         stack.Push(p, length);
         p += length;
         remaining -= length;
@@ -153,10 +171,12 @@ CItemStack CSBFManage::LoadStack(uint32_t expectedVersion, const char* path) {
 std::vector<uint8_t> CSBFManage::SerializeStack(const CItemStack& stack, uint32_t version) {
     constexpr uint64_t kMaxU32 = std::numeric_limits<uint32_t>::max();
     // Counts and lengths are 32-bit in the file; more cannot be written.
-    if (stack.Count() > kMaxU32) throw CStackException(kStackNotCreated);
+    if (stack.Count() > kMaxU32)
+        throw CStackException(kStackNotCreated);
     size_t total = 8 + 2;
     for (const auto& item : stack.Items()) {
-        if (item.size() > kMaxU32) throw CStackException(kStackNotCreated);
+        if (item.size() > kMaxU32)
+            throw CStackException(kStackNotCreated);
         total += 4 + item.size();
     }
     std::vector<uint8_t> out(total);
@@ -167,7 +187,8 @@ std::vector<uint8_t> CSBFManage::SerializeStack(const CItemStack& stack, uint32_
     for (const auto& item : stack.Items()) {
         PutLe32(p, static_cast<uint32_t>(item.size()));
         p += 4;
-        if (!item.empty()) std::memcpy(p, item.data(), item.size());
+        if (!item.empty())
+            std::memcpy(p, item.data(), item.size());
         p += item.size();
     }
     const uint16_t crc = CCrc16::Of(out.data(), total - 2);
@@ -177,10 +198,12 @@ std::vector<uint8_t> CSBFManage::SerializeStack(const CItemStack& stack, uint32_
 }
 
 void CSBFManage::SaveStack(const CItemStack& stack, uint32_t version, const char* path) {
-    if (!path) throw CStackException(kStackNotCreated);
+    if (!path)
+        throw CStackException(kStackNotCreated);
     const std::vector<uint8_t> bytes = SerializeStack(stack, version);
     std::FILE* f = std::fopen(path, "wb");
-    if (!f) throw CStackException(kStackNotCreated);
+    if (!f)
+        throw CStackException(kStackNotCreated);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     const bool closed = std::fclose(f) == 0;
     if (!written || !closed) {
@@ -214,8 +237,10 @@ CItemStack CSBFManage::EncodeSbf(const SbfDescriptor& d, uint32_t formatWord) {
 }
 
 int CSBFManage::DecodeSbf(CItemStack stack, SbfDescriptor* out, uint32_t* formatWord) {
-    if (formatWord) *formatWord = 0;
-    if (!out) return SBF_NO_PATH;
+    if (formatWord)
+        *formatWord = 0;
+    if (!out)
+        return SBF_NO_PATH;
     *out = SbfDescriptor{};
     try {
         out->magic = stack.PopU32();
@@ -236,7 +261,8 @@ int CSBFManage::DecodeSbf(CItemStack stack, SbfDescriptor* out, uint32_t* format
     }
     try {
         const uint32_t word = stack.PopU32();
-        if (formatWord) *formatWord = word;
+        if (formatWord)
+            *formatWord = word;
     } catch (const CStackException&) {
         // Files of the first format end without it.
     }
@@ -244,8 +270,10 @@ int CSBFManage::DecodeSbf(CItemStack stack, SbfDescriptor* out, uint32_t* format
 }
 
 int CSBFManage::ReadSbf(const char* path, SbfDescriptor* out, uint32_t* formatWord) {
-    if (formatWord) *formatWord = 0;
-    if (!path || !out) return SBF_NO_PATH;
+    if (formatWord)
+        *formatWord = 0;
+    if (!path || !out)
+        return SBF_NO_PATH;
     CItemStack stack;
     try {
         stack = LoadStack(SBF_STACK_VERSION, path);
@@ -274,16 +302,19 @@ int64_t CSBFManage::FindSyncWord(const void* data, size_t size) {
     unsigned run = 0;
     for (size_t i = 0; i < size; ++i) {
         run = p[i] == 0xFF ? run + 1 : 0;
-        if (run == 4) return static_cast<int64_t>(i);
+        if (run == 4)
+            return static_cast<int64_t>(i);
     }
     return -1;
 }
 
 int CSBFManage::OpenBitFile(const char* path) {
     CloseFile();
-    if (!path) return SBF_CANNOT_OPEN;
+    if (!path)
+        return SBF_CANNOT_OPEN;
     std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path, "rb"));
-    if (!f) return SBF_CANNOT_OPEN;
+    if (!f)
+        return SBF_CANNOT_OPEN;
     std::array<uint8_t, 1 << 16> chunk;
     uint64_t offset = 0;
     unsigned run = 0;
@@ -299,13 +330,15 @@ int CSBFManage::OpenBitFile(const char* path) {
             }
         }
         offset += n;
-        if (n < chunk.size()) break;
+        if (n < chunk.size())
+            break;
     }
     if (std::ferror(f.get())) {
         position_ = 0;
         return SBF_CANNOT_OPEN;
     }
-    if (!found) return SBF_NO_SYNC_WORD;
+    if (!found)
+        return SBF_NO_SYNC_WORD;
     if (std::fseek(f.get(), 0, SEEK_END) != 0) {
         position_ = 0;
         return SBF_CANNOT_OPEN;
@@ -328,16 +361,19 @@ std::string SummariseHeader(const uint8_t* bytes, size_t length) {
     std::string text(reinterpret_cast<const char*>(bytes), length);
     for (char& c : text) {
         const auto u = static_cast<uint8_t>(c);
-        if (u != 0 && !IsPrintable(u)) c = ' ';
+        if (u != 0 && !IsPrintable(u))
+            c = ' ';
     }
     std::string result;
     size_t i = 0;
     for (int line = 0; line < 4 && i < length; ++line) {
         const size_t zero = text.find('\0', i);
-        if (zero == std::string::npos) break;
+        if (zero == std::string::npos)
+            break;
         i = zero + 1;
         size_t end = text.find('\0', i);
-        if (end == std::string::npos) end = length;
+        if (end == std::string::npos)
+            end = length;
         result.append(text, i, end - i);
         result += "\r\n";
         i = end + 1;
@@ -350,7 +386,8 @@ std::string SummariseHeader(const uint8_t* bytes, size_t length) {
 bool HeaderRange(uint8_t lengthByte, uint64_t position, uint64_t& start, uint64_t& end) {
     const int n = static_cast<int8_t>(lengthByte);
     const int first = (n + 3) & ~3;
-    if (first < 0) return false;
+    if (first < 0)
+        return false;
     start = static_cast<uint64_t>(first);
     end = position & ~uint64_t{4};
     return end > start;
@@ -360,21 +397,28 @@ bool HeaderRange(uint8_t lengthByte, uint64_t position, uint64_t& start, uint64_
 
 std::string CSBFManage::BitHeaderInfo(const void* file, size_t size, size_t position) {
     auto bytes = static_cast<const uint8_t*>(file);
-    if (!bytes || size < 2) return {};
+    if (!bytes || size < 2)
+        return {};
     uint64_t start = 0, end = 0;
-    if (!HeaderRange(bytes[1], position, start, end)) return {};
-    if (end > size) return {};  // the header is shorter than the range
+    if (!HeaderRange(bytes[1], position, start, end))
+        return {};
+    if (end > size)
+        return {};  // the header is shorter than the range
     return SummariseHeader(bytes + start, static_cast<size_t>(end - start));
 }
 
 std::string CSBFManage::ReadBitHeaderInfo() {
-    if (!file_) return {};
+    if (!file_)
+        return {};
     std::FILE* f = file_.get();
     uint8_t head[2];
-    if (std::fseek(f, 0, SEEK_SET) != 0 || std::fread(head, 1, 2, f) != 2) return {};
+    if (std::fseek(f, 0, SEEK_SET) != 0 || std::fread(head, 1, 2, f) != 2)
+        return {};
     uint64_t start = 0, end = 0;
-    if (!HeaderRange(head[1], position_, start, end)) return {};
-    if (end > fileSize_) return {};
+    if (!HeaderRange(head[1], position_, start, end))
+        return {};
+    if (end > fileSize_)
+        return {};
     try {
         std::vector<uint8_t> bytes(static_cast<size_t>(end - start));
         if (std::fseek(f, static_cast<long>(start), SEEK_SET) != 0 ||
@@ -389,7 +433,8 @@ std::string CSBFManage::ReadBitHeaderInfo() {
 int CSBFManage::BuildFromBit(const char* bitPath, const char* sbfPath, uint32_t version,
                              const std::vector<uint32_t>& timTypes, const std::string& comment) {
     const int opened = OpenBitFile(bitPath);
-    if (opened != SBF_OK) return opened;
+    if (opened != SBF_OK)
+        return opened;
     try {
         SbfDescriptor d;
         const uint64_t written = LocalWriteFileTime(bitPath);
@@ -443,8 +488,10 @@ uint32_t CSBFManage::DatVersion(std::string_view trailer) {
     for (const char c : trailer) {
         if (c >= '0' && c <= '9') {
             digits = AddDigit(digits, c);
-            if (state == 0) state = 1;
-            if (state == 2) state = 3;
+            if (state == 0)
+                state = 1;
+            if (state == 2)
+                state = 3;
         } else if (c == '.') {
             if (state == 1) {
                 major = digits;
@@ -466,20 +513,25 @@ uint32_t CSBFManage::DatVersion(std::string_view trailer) {
 DatTrailer CSBFManage::FindDatTrailer(const void* data, size_t size) {
     DatTrailer t;
     auto bytes = static_cast<const uint8_t*>(data);
-    if (!bytes) return t;
+    if (!bytes)
+        return t;
     size_t end = size;
     while (end > 0 && bytes[end - 1] == 0) --end;
-    if (end == 0) return t;  // empty, or 0 bytes only
+    if (end == 0)
+        return t;  // empty, or 0 bytes only
     size_t start = end;
     while (start > 0 && bytes[start - 1] != 0) --start;
-    if (start == 0) return t;  // no 0 byte before the trailer
-    if (start < 4) return t;   // the 4 bytes before the trailer are not there
+    if (start == 0)
+        return t;  // no 0 byte before the trailer
+    if (start < 4)
+        return t;  // the 4 bytes before the trailer are not there
     t.valid = true;
     t.start = start;
     t.dataLength = start - 4;
     t.text.assign(reinterpret_cast<const char*>(bytes + start), end - start);
     for (char& c : t.text)
-        if (!IsPrintable(static_cast<uint8_t>(c))) c = ' ';
+        if (!IsPrintable(static_cast<uint8_t>(c)))
+            c = ' ';
     t.version = DatVersion(t.text);
     return t;
 }
@@ -497,7 +549,8 @@ int CSBFManage::BuildFromDat(const char* datPath, const char* sbfPath,
     }
     try {
         const DatTrailer trailer = FindDatTrailer(bytes.data(), bytes.size());
-        if (!trailer.valid) return SBF_FAILED;
+        if (!trailer.valid)
+            return SBF_FAILED;
         std::vector<uint8_t> compressed = CompressZeroRuns(bytes.data(), trailer.dataLength);
         bytes = {};
 

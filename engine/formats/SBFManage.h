@@ -17,10 +17,10 @@
 // Result codes of ReadSbf, OpenBitFile and the builders.
 enum SbfResult : int {
     SBF_OK = 0,
-    SBF_FAILED = 1,          // stack file or item error, or the build ended by one
-    SBF_CANNOT_OPEN = 2,     // source file cannot be opened
-    SBF_NO_PATH = 4,         // ReadSbf without a path
-    SBF_NO_SYNC_WORD = 5,    // no 0xFFFFFFFF word in the .bit file
+    SBF_FAILED = 1,        // stack file or item error, or the build ended by one
+    SBF_CANNOT_OPEN = 2,   // source file cannot be opened
+    SBF_NO_PATH = 4,       // ReadSbf without a path
+    SBF_NO_SYNC_WORD = 5,  // no 0xFFFFFFFF word in the .bit file
     SBF_OUT_OF_MEMORY = 6,
 };
 
@@ -53,7 +53,7 @@ struct DatTrailer {
 };
 
 class CSBFManage {
-public:
+  public:
     CSBFManage();
     ~CSBFManage();
     CSBFManage(const CSBFManage&) = delete;
@@ -106,7 +106,7 @@ public:
     uint64_t FileSize() const { return fileSize_; }
     uint64_t Position() const { return position_; }
 
-private:
+  private:
     struct FileCloser {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };

@@ -63,8 +63,10 @@ Bytes BitFile(const std::string& design, const std::string& part, const Bytes& b
 
 void Write(const fs::path& path, const Bytes& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!f) throw std::runtime_error("cannot write " + path.string());
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+    if (!f)
+        throw std::runtime_error("cannot write " + path.string());
 }
 
 // A fixed source time, so that the stack files come out the same on every build.
@@ -90,8 +92,7 @@ const std::vector<SampleBitstream>& Samples() {
         {"qt6201_v1p0", "2v1000fg456", 0x00010000, {0x11}, "QT-6201 first release", 1},
         {"qt6201_16_v1p2", "2v1000fg456", 0x00010002, {0x11}, "QT-6201 16-bit bus", 2},
         {"qt6201_32_v2p0", "2v1000fg456", 0x00020000, {0x11}, "QT-6201 32-bit bus", 3},
-        {"qt6202c_qt6403_v1p0", "2v2000ff896", 0x00010000, {0x19, 0x21}, "QT-6202C and QT-6403",
-         4},
+        {"qt6202c_qt6403_v1p0", "2v2000ff896", 0x00010000, {0x19, 0x21}, "QT-6202C and QT-6403", 4},
         {"qt6415w_v1p0", "4vlx25ff668", 0x00010000, {0x29}, "QT-6415W", 5},
         {"qt6710b_v1p0", "3s400pq208", 0x00010000, {0x31}, "QT-6710B", 6},
         {"qt6100l_v1p0", "2v500fg256", 0x00010000, {0x39}, "QT-6100L", 7},

@@ -121,15 +121,32 @@ std::vector<HeaderCase> HeaderCases() {
          Cat({Prefix(9), Text("a"), {0}, Text("hello"), {0}, Text("b"), {0}, Text("world"), kSync}),
          "hello\r\nworl\r\n"},
         {"TwoFieldsOnly",
-         Cat({Prefix(9), Text("a"), {0}, Text("hello"), {0}, Text("b"), {0}, Text("world"), {0},
-              Bytes(8, 0x20), kSync}),
+         Cat({Prefix(9),
+              Text("a"),
+              {0},
+              Text("hello"),
+              {0},
+              Text("b"),
+              {0},
+              Text("world"),
+              {0},
+              Bytes(8, 0x20),
+              kSync}),
          "hello\r\nworld\r\n"},
         {"ControlBytesBecomeSpaces",
-         Cat({Prefix(9), Text("a"), {0}, Text("he"), {0x01, 0x80}, Text("lo"), {0}, Bytes(8, 0x20),
+         Cat({Prefix(9),
+              Text("a"),
+              {0},
+              Text("he"),
+              {0x01, 0x80},
+              Text("lo"),
+              {0},
+              Bytes(8, 0x20),
               kSync}),
          "he  lo\r\n"},
         {"FirstFieldLongerThanTheHeader", Cat({Prefix(0x7F), Bytes(30, 0x41), kSync}), ""},
-        {"NegativeFirstFieldLength", Cat({Prefix(0x80), Text("a"), {0}, Text("x"), {0}, kSync}), ""},
+        {"NegativeFirstFieldLength", Cat({Prefix(0x80), Text("a"), {0}, Text("x"), {0}, kSync}),
+         ""},
         {"SyncWordAtTheStart", Cat({kSync, Text("a"), {0}, Text("x"), {0}}), ""},
     };
 }
@@ -171,7 +188,8 @@ SbfDescriptor ReadBack(const std::string& path, uint32_t* format = nullptr) {
     SbfDescriptor d;
     uint32_t word = 0;
     EXPECT_EQ(sbf.ReadSbf(path.c_str(), &d, &word), 0);
-    if (format) *format = word;
+    if (format)
+        *format = word;
     return d;
 }
 
@@ -184,7 +202,8 @@ Bytes Bitstream(SbfDescriptor& d) {
 // local time zone, as 100 ns units since 1601.
 uint64_t ExpectedLocalFileTime(std::chrono::system_clock::time_point utc) {
     using namespace std::chrono;
-    const uint64_t utcTicks = qel::platform::kUnixEpochFileTime +
+    const uint64_t utcTicks =
+        qel::platform::kUnixEpochFileTime +
         static_cast<uint64_t>(duration_cast<nanoseconds>(utc.time_since_epoch()).count() / 100);
     const auto l = qel::platform::FileTimeToLocal(utcTicks);
     const sys_days date = year{l.year} / l.month / l.day;
@@ -202,15 +221,17 @@ TEST(BuildFromBit, WritesTheDescriptorAndTheReversedCompressedBody) {
     const std::string out = dir.File("top.sbf");
     const Bytes file = MakeBitFile(BitHeader{}, MakeBitstreamBody(200001, 9));
     WriteFile(bit, file);
-    const auto when = sys_days{2023y / 7 / 14} + hours{9} + minutes{26} + seconds{53} +
-                      milliseconds{250};
+    const auto when =
+        sys_days{2023y / 7 / 14} + hours{9} + minutes{26} + seconds{53} + milliseconds{250};
     std::filesystem::last_write_time(bit, file_clock::from_sys(when));
 
     CSBFManage sbf;
-    ASSERT_EQ(sbf.BuildFromBit(bit.c_str(), out.c_str(), 0x00020003, {0x11, 0x19}, "first build"), 0);
+    ASSERT_EQ(sbf.BuildFromBit(bit.c_str(), out.c_str(), 0x00020003, {0x11, 0x19}, "first build"),
+              0);
 
     const size_t position = BitHeaderSize(BitHeader{}) + 3;
-    const Bytes reversed = ReverseBits(Bytes(file.begin() + static_cast<long>(position), file.end()));
+    const Bytes reversed =
+        ReverseBits(Bytes(file.begin() + static_cast<long>(position), file.end()));
     const Bytes compressed = CSBFManage::CompressZeroRuns(reversed.data(), reversed.size());
     SbfSpec spec;
     spec.version = 0x00020003;
@@ -235,9 +256,8 @@ TEST(BuildFromBit, EmptyTimListReadsBackEmpty) {
     TestTempDir dir;
     WriteFile(dir.File("a.bit"), MakeBitFile(BitHeader{}, MakeBitstreamBody(4000)));
     CSBFManage sbf;
-    ASSERT_EQ(sbf.BuildFromBit(dir.File("a.bit").c_str(), dir.File("a.sbf").c_str(), 0x10000, {},
-                               ""),
-              0);
+    ASSERT_EQ(
+        sbf.BuildFromBit(dir.File("a.bit").c_str(), dir.File("a.sbf").c_str(), 0x10000, {}, ""), 0);
     EXPECT_TRUE(ReadBack(dir.File("a.sbf")).timTypes.empty());
 }
 
@@ -255,7 +275,8 @@ TEST_P(BuildFromBitFailureTest, ResultAndNothingWritten) {
     TestTempDir dir;
     const std::string in = dir.File("in.bit");
     const std::string out = c.outputFolderMissing ? dir.File("gone/out.sbf") : dir.File("out.sbf");
-    if (c.input) WriteFile(in, *c.input);
+    if (c.input)
+        WriteFile(in, *c.input);
     CSBFManage sbf;
     EXPECT_EQ(sbf.BuildFromBit(in.c_str(), out.c_str(), 0x10000, {0x11}, "N/A"), c.result);
     EXPECT_FALSE(std::filesystem::exists(out));
@@ -314,7 +335,11 @@ std::vector<TrailerCase> TrailerCases() {
     return {
         {"Standard", MakeDatFile(data, "top 2.7 ok"), true, 12, "top 2.7 ok"},
         {"EndsWithoutZero", MakeDatFile(data, "v1.0 x", 0), true, 12, "v1.0 x"},
-        {"ControlBytesBecomeSpaces", MakeDatFile(data, "a\tb\x7F" "c"), true, 12, "a b c"},
+        {"ControlBytesBecomeSpaces",
+         MakeDatFile(data,
+                     "a\tb\x7F"
+                     "c"),
+         true, 12, "a b c"},
         {"ExactlyFourBytesBefore", Bytes{9, 9, 9, 0, 'x'}, true, 4, "x"},
         {"NoDataBeforeTrailer", MakeDatFile({}, "t"), true, 4, "t"},
         {"OnlyZeros", Bytes(64, 0), false, 0, ""},
@@ -331,7 +356,8 @@ TEST_P(DatTrailerTest, Found) {
     const TrailerCase& c = GetParam();
     const DatTrailer t = CSBFManage::FindDatTrailer(c.file.data(), c.file.size());
     EXPECT_EQ(t.valid, c.valid);
-    if (!c.valid) return;
+    if (!c.valid)
+        return;
     EXPECT_EQ(t.start, c.start);
     EXPECT_EQ(t.dataLength, c.start - 4);
     EXPECT_EQ(t.text, c.text);
@@ -382,7 +408,8 @@ TEST_P(BuildFromDatFailureTest, ResultAndNothingWritten) {
     TestTempDir dir;
     const std::string in = dir.File("in.dat");
     const std::string out = c.outputFolderMissing ? dir.File("gone/out.sbf") : dir.File("out.sbf");
-    if (c.input) WriteFile(in, *c.input);
+    if (c.input)
+        WriteFile(in, *c.input);
     CSBFManage sbf;
     EXPECT_EQ(sbf.BuildFromDat(in.c_str(), out.c_str(), {0x11}), c.result);
     EXPECT_FALSE(std::filesystem::exists(out));
@@ -390,13 +417,13 @@ TEST_P(BuildFromDatFailureTest, ResultAndNothingWritten) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BuildFromDatFailureTest,
-    ::testing::Values(
-        FailedBuildCase{"OnlyZeros", Bytes(4096, 0), false, 1},
-        FailedBuildCase{"EmptyFile", Bytes{}, false, 1},
-        FailedBuildCase{"NoZeroBeforeTrailer", Bytes(4096, 0x41), false, 1},
-        FailedBuildCase{"TrailerTooCloseToStart", Bytes{1, 0, 'v', '1'}, false, 1},
-        FailedBuildCase{"MissingInput", std::nullopt, false, 2},
-        FailedBuildCase{"OutputNotCreatable", MakeDatFile(Bytes(8, 1), "1.0 "), true, 1}),
+    ::testing::Values(FailedBuildCase{"OnlyZeros", Bytes(4096, 0), false, 1},
+                      FailedBuildCase{"EmptyFile", Bytes{}, false, 1},
+                      FailedBuildCase{"NoZeroBeforeTrailer", Bytes(4096, 0x41), false, 1},
+                      FailedBuildCase{"TrailerTooCloseToStart", Bytes{1, 0, 'v', '1'}, false, 1},
+                      FailedBuildCase{"MissingInput", std::nullopt, false, 2},
+                      FailedBuildCase{"OutputNotCreatable", MakeDatFile(Bytes(8, 1), "1.0 "), true,
+                                      1}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -26,7 +26,8 @@ std::vector<CompressCase> Cases() {
     longRun.resize(4 + 4 * 1000, 0);
     Append(longRun, Words({8}));
     return {
-        {"LiteralRunLiterals", Words({5, 0, 0, 0, 7, 0, 9, 0}), Words({1, 5, -3, 4, 7, 0, 9, 0, 0})},
+        {"LiteralRunLiterals", Words({5, 0, 0, 0, 7, 0, 9, 0}),
+         Words({1, 5, -3, 4, 7, 0, 9, 0, 0})},
         {"OnlyARun", Words({0, 0, 0, 0}), Words({-4, 0})},
         {"OnlyLiterals", Words({1, 2, 3}), Words({3, 1, 2, 3, 0})},
         {"PairsOfZerosStayLiterals", Words({1, 0, 0, 2, 0, 0}), Words({6, 1, 0, 0, 2, 0, 0, 0})},
@@ -55,7 +56,8 @@ INSTANTIATE_TEST_SUITE_P(Examples, CompressTest, ::testing::ValuesIn(Cases()),
 
 // The rule written the plain way, one word at a time.
 Bytes ReferenceCompress(const Bytes& data) {
-    if (data.empty()) return {};
+    if (data.empty())
+        return {};
     const size_t n = data.size() / 4;
     auto zero = [&](size_t i) {
         return data[4 * i] == 0 && data[4 * i + 1] == 0 && data[4 * i + 2] == 0 &&
@@ -87,7 +89,8 @@ Bytes ReferenceCompress(const Bytes& data) {
         }
     }
     out[group] = literals;
-    if (literals != 0) out.push_back(0);
+    if (literals != 0)
+        out.push_back(0);
     Bytes bytes;
     for (int32_t w : out) AppendU32(bytes, static_cast<uint32_t>(w));
     return bytes;
@@ -102,7 +105,8 @@ TEST(CompressZeroRuns, AgreesWithThePlainRuleOnSparseData) {
         Bytes data(4 * words + rng() % 4);
         const unsigned density = 1 + rng() % 6;
         for (size_t i = 0; i < words; ++i)
-            if (rng() % density == 0) data[4 * i + rng() % 4] = static_cast<uint8_t>(1 + rng() % 255);
+            if (rng() % density == 0)
+                data[4 * i + rng() % 4] = static_cast<uint8_t>(1 + rng() % 255);
         ASSERT_EQ(CSBFManage::CompressZeroRuns(data.data(), data.size()), ReferenceCompress(data))
             << "round " << round;
     }

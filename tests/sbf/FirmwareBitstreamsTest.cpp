@@ -36,24 +36,25 @@ TEST_P(FirmwareBitstreamTest, StackFileDescribesItsBitFile) {
 
     ASSERT_EQ(sbf.OpenBitFile(bitPath.c_str()), 0);
     const Bytes bit = ReadFile(bitPath);
-    const Bytes body = ReverseBits(Bytes(bit.begin() + static_cast<long>(sbf.Position()), bit.end()));
+    const Bytes body =
+        ReverseBits(Bytes(bit.begin() + static_cast<long>(sbf.Position()), bit.end()));
     const uint32_t length = d.dataItems.PopU32();
     const auto unpacked = DecompressZeroRuns(d.dataItems.PopItem(length));
     ASSERT_TRUE(unpacked.has_value());
     EXPECT_EQ(*unpacked, Bytes(body.begin(), body.begin() + 4 * (body.size() / 4)));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Samples, FirmwareBitstreamTest,
-    ::testing::Values(SampleCase{"qt6201_v1p0", 0x00010000, {0x11}},
-                      SampleCase{"qt6201_16_v1p2", 0x00010002, {0x11}},
-                      SampleCase{"qt6201_32_v2p0", 0x00020000, {0x11}},
-                      SampleCase{"qt6202c_qt6403_v1p0", 0x00010000, {0x19, 0x21}},
-                      SampleCase{"qt6415w_v1p0", 0x00010000, {0x29}},
-                      SampleCase{"qt6710b_v1p0", 0x00010000, {0x31}},
-                      SampleCase{"qt6100l_v1p0", 0x00010000, {0x39}},
-                      SampleCase{"qt6300n_v1p0", 0x00010000, {0x41}}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Samples, FirmwareBitstreamTest,
+                         ::testing::Values(SampleCase{"qt6201_v1p0", 0x00010000, {0x11}},
+                                           SampleCase{"qt6201_16_v1p2", 0x00010002, {0x11}},
+                                           SampleCase{"qt6201_32_v2p0", 0x00020000, {0x11}},
+                                           SampleCase{
+                                               "qt6202c_qt6403_v1p0", 0x00010000, {0x19, 0x21}},
+                                           SampleCase{"qt6415w_v1p0", 0x00010000, {0x29}},
+                                           SampleCase{"qt6710b_v1p0", 0x00010000, {0x31}},
+                                           SampleCase{"qt6100l_v1p0", 0x00010000, {0x39}},
+                                           SampleCase{"qt6300n_v1p0", 0x00010000, {0x41}}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(FirmwareBitstreams, DatFileNamesVersionTwoSeven) {
     const Bytes dat = ReadFile(kFolder + "qt6201_v2p7.dat");

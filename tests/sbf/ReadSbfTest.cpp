@@ -96,7 +96,8 @@ TEST_P(ReadSbfTest, ResultAndDescriptor) {
     uint32_t format = 0xDEAD;
     ASSERT_EQ(sbf.ReadSbf(path.c_str(), &d, &format), c.result);
     EXPECT_EQ(format, c.formatWord);
-    if (!c.expected) return;
+    if (!c.expected)
+        return;
     const SbfSpec& e = *c.expected;
     EXPECT_EQ(d.magic, e.magic);
     EXPECT_EQ(d.version, e.version);
