@@ -1,0 +1,139 @@
+#include "FlashChain.h"
+
+#include <cstring>
+
+namespace qel::bench {
+
+namespace {
+
+// Extra headers are small records (the largest known is 1536 bytes); a much
+// larger data offset means the walk is reading garbage.
+constexpr uint32_t kMaxExtra = 1024 * 1024;
+constexpr size_t kMaxBlocks = 65536;
+
+uint32_t U32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+void PutU32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+}  // namespace
+
+ChainWalk WalkChain(const FlashReader& reader, uint32_t flashSize) {
+    ChainWalk w;
+    if (flashSize < kInitHeaderSize || !reader(0, kInitHeaderSize, w.init)) {
+        w.stop = "flash unreadable";
+        return w;
+    }
+    if (U32(w.init + 20) != kInitMagic) {
+        w.stop = "no init image";
+        return w;
+    }
+    w.validInit = true;
+    w.initSize = U32(w.init + 16);
+    uint64_t offset = w.initSize;
+    while (true) {
+        if (w.blocks.size() >= kMaxBlocks) {
+            w.stop = "too many blocks";
+            return w;
+        }
+        if (offset + kBlockHeaderSize > flashSize) {
+            w.stop = "chain runs past the end of the flash";
+            return w;
+        }
+        ChainBlock b;
+        b.offset = static_cast<uint32_t>(offset);
+        uint8_t raw[kBlockHeaderSize];
+        if (!reader(b.offset, kBlockHeaderSize, raw)) {
+            w.stop = "flash unreadable";
+            return w;
+        }
+        for (int i = 0; i < 12; ++i) b.header[i] = U32(raw + 4 * i);
+        if (b.header[2] != kBlockSignature) {
+            w.stop = "no block signature";
+            return w;
+        }
+        const uint32_t dataOffset = b.DataOffset();
+        if (dataOffset < kBlockHeaderSize || dataOffset - kBlockHeaderSize > kMaxExtra ||
+            b.TotalSize() < dataOffset || offset + dataOffset > flashSize) {
+            w.stop = "damaged block header";
+            return w;
+        }
+        b.extra.resize(dataOffset - kBlockHeaderSize);
+        if (!b.extra.empty() &&
+            !reader(b.offset + kBlockHeaderSize, static_cast<uint32_t>(b.extra.size()),
+                    b.extra.data())) {
+            w.stop = "flash unreadable";
+            return w;
+        }
+        const bool last = (b.Type() & 0xFFFF) == kTerminationType;
+        const uint32_t total = b.TotalSize();
+        w.blocks.push_back(std::move(b));
+        if (last) {
+            w.terminated = true;
+            return w;
+        }
+        offset += total;
+    }
+}
+
+std::vector<uint8_t> BuildDirectory(const ChainWalk& walk, uint32_t maxLength) {
+    std::vector<uint8_t> out;
+    if (!walk.validInit) return out;
+    const size_t headLength = 4 + kInitHeaderSize;
+    if (maxLength < headLength) return out;
+    PutU32(out, 0);
+    out.insert(out.end(), walk.init, walk.init + kInitHeaderSize);
+    uint32_t entries = 0;
+    for (const ChainBlock& b : walk.blocks) {
+        const size_t length = 4 + kBlockHeaderSize + b.extra.size();
+        if (out.size() + length > maxLength) break;
+        PutU32(out, b.offset);
+        for (uint32_t word : b.header) PutU32(out, word);
+        out.insert(out.end(), b.extra.begin(), b.extra.end());
+        ++entries;
+    }
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(entries >> (8 * i));
+    return out;
+}
+
+std::string BlockTypeName(uint32_t type) {
+    switch (type & 0xFFFF) {
+        case 0: return "init";
+        case 1: return "boot loader";
+        case 2: return "FDB";
+        case 3: return "FPGA";
+        case 4: return "dynamics";
+        case 0xFFFF: return "termination";
+        case 5:
+            switch (type >> 16) {
+                case 1: return "user (executable)";
+                case 2: return "user (application)";
+                case 0x10: return "user (data)";
+                case 0x11: return "user (S-record)";
+                default: return "user (unknown sub-type)";
+            }
+        default: return "unknown";
+    }
+}
+
+uint32_t Crc32(const uint8_t* data, size_t length, uint32_t crc) {
+    static const auto table = [] {
+        struct T {
+            uint32_t v[256];
+        } t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t.v[i] = c;
+        }
+        return t;
+    }();
+    crc = ~crc;
+    for (size_t i = 0; i < length; ++i) crc = table.v[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+}  // namespace qel::bench
