@@ -11,7 +11,8 @@ namespace qel::platform {
 // The private folder, created on first use. Throws std::runtime_error when it
 // cannot be made.
 const std::string& PrivateTempFolder();
-// PrivateTempFolder() + "/" + fileName.
+// PrivateTempFolder() + "/" + fileName. Throws std::invalid_argument unless
+// fileName is a plain file name (no '/', not "." or "..").
 std::string PrivateTempPath(const std::string& fileName);
 
 }  // namespace qel::platform
