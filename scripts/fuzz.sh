@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
 # scripts/fuzz.sh SECONDS
-# Builds the fuzz preset (clang, libFuzzer, ASan + UBSan) in build/fuzz and
-# runs every build/fuzz/bin/fuzz_* for SECONDS seconds, seeded with
-# fuzz/corpus/<name without the fuzz_ prefix>. Fails when a target crashes;
-# the crashing inputs stay in build/fuzz/artifacts/<target>/.
+# Builds the fuzz preset (clang, libFuzzer, ASan + UBSan) in build/fuzz (or
+# $QEL_FUZZ_BUILD_DIR) and runs every bin/fuzz_* there for SECONDS seconds,
+# seeded with fuzz/corpus/<name without the fuzz_ prefix>. Fails when a
+# target crashes; the crashing inputs stay in <build>/artifacts/<target>/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:?usage: scripts/fuzz.sh SECONDS}"
+build="${QEL_FUZZ_BUILD_DIR:-build/fuzz}"
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+cmake --preset fuzz -B "$build" >/dev/null
+cmake --build "$build"
 
 shopt -s nullglob
-targets=(build/fuzz/bin/fuzz_*)
+targets=("$build"/bin/fuzz_*)
 if ((${#targets[@]} == 0)); then
-  echo "fuzz.sh: no fuzz targets in build/fuzz/bin" >&2
+  echo "fuzz.sh: no fuzz targets in $build/bin" >&2
   exit 1
 fi
 
@@ -27,8 +28,8 @@ for target in "${targets[@]}"; do
   [ -f "$target" ] && [ -x "$target" ] || continue
   name="$(basename "$target")"
   seeds="fuzz/corpus/${name#fuzz_}"
-  artifacts="build/fuzz/artifacts/$name"
-  log="build/fuzz/logs/$name.log"
+  artifacts="$build/artifacts/$name"
+  log="$build/logs/$name.log"
   mkdir -p "$scratch/$name" "$artifacts" "$(dirname "$log")"
   corpora=("$scratch/$name")
   [ -d "$seeds" ] && corpora+=("$seeds")
