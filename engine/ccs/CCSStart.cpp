@@ -17,17 +17,28 @@ namespace {
 
 constexpr const char* kCaption = "Code Composer";
 
-// Until the settings store can delete values and store binary ones, those
-// two steps do nothing here; they take effect as soon as it can.
+#ifdef QEL_CCS_HAVE_SETTINGS
+// The settings store may not yet delete values or store binary ones; then a
+// dword stands in: 0 for "deleted" (only where the value exists), 1 for set.
+// The server reads a binary 1 and a dword 1 alike.
 template <class Key>
 void DeleteValue(Key& key, std::string_view name) {
-    if constexpr (requires { key.DeleteValue(name); }) key.DeleteValue(name);
+    if constexpr (requires { key.DeleteValue(name); }) {
+        key.DeleteValue(name);
+    } else {
+        uint32_t old = 0;
+        if (key.GetDword(name, old) != Key::kNotFound) key.SetDword(name, 0);
+    }
 }
 template <class Key>
 void SetBinaryByte(Key& key, std::string_view name, uint8_t byte) {
-    if constexpr (requires { key.SetBinary(name, &byte, size_t{1}); })
+    if constexpr (requires { key.SetBinary(name, &byte, size_t{1}); }) {
         key.SetBinary(name, &byte, size_t{1});
+    } else {
+        key.SetDword(name, byte);
+    }
 }
+#endif
 
 #ifdef QEL_CCS_HAVE_SETTINGS
 // The key in this user's settings hive.

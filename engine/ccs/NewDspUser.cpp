@@ -57,7 +57,7 @@ void CNewDspUser::Abort() {
 }
 
 template <class Request>
-void CNewDspUser::Run(Op op, Request&& request) {
+void CNewDspUser::Perform(Op op, Request&& request) {
     if (IsAborted()) QEL_RAISE(ERR_DSP_USER_ABORTED, kSource);
     // A completion left over from an earlier operation must not end this wait.
     done_.store(false, std::memory_order_release);
@@ -106,23 +106,23 @@ void CNewDspUser::TellOwner() {
 }
 
 void CNewDspUser::Halt() {
-    Run(Op::Halt, [this] { CCDspUser::Halt(); });
+    Perform(Op::Halt, [this] { CCDspUser::Halt(); });
 }
 
 void CNewDspUser::Load(const char* path) {
-    Run(Op::Load, [this, path] { CCDspUser::Load(path, false); });
+    Perform(Op::Load, [this, path] { CCDspUser::Load(path, false); });
 }
 
 void CNewDspUser::ReadMem(const CCDspMemory& memory) {
-    Run(Op::ReadMem, [this, &memory] { CCDspUser::ReadMem(memory, false, false); });
+    Perform(Op::ReadMem, [this, &memory] { CCDspUser::ReadMem(memory, false, false); });
 }
 
 void CNewDspUser::WriteMem(const CCDspMemory& memory) {
-    Run(Op::WriteMem, [this, &memory] { CCDspUser::WriteMem(memory, true, false); });
+    Perform(Op::WriteMem, [this, &memory] { CCDspUser::WriteMem(memory, true, false); });
 }
 
 void CNewDspUser::Reset() {
-    Run(Op::Reset, [this] { CCDspUser::Reset(); });
+    Perform(Op::Reset, [this] { CCDspUser::Reset(); });
 }
 
 // ---------------------------------------------------------------- notifications

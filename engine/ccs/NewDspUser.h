@@ -78,7 +78,7 @@ private:
 
     // Runs one operation: request() issues it, then waits for its completion.
     template <class Request>
-    void Run(Op op, Request&& request);
+    void Perform(Op op, Request&& request);
     void Wait();
     void SetDone();
     void SetError(ErrorState state) { error_.store(state, std::memory_order_release); }
