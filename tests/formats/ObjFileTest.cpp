@@ -469,4 +469,18 @@ TEST(WriteTempCoff, SameNumberOverwritesAndEmptiesTheObject) {
     std::filesystem::remove(second);
 }
 
+TEST(WriteTempCoff, UnwritableTargetRaisesCouldNotCreateTempFile) {
+    // A folder in the file's place cannot be opened for writing.
+    const std::string path = qel::platform::PrivateTempPath("__temp4244.out");
+    std::filesystem::create_directory(path);
+    const uint8_t byte = 0;
+    CObjFile obj;
+    const CExc e = Raised([&] { obj.WriteTempCoff(1, &byte, 0, 4244); });
+    std::filesystem::remove(path);
+    EXPECT_EQ(e.code, ERR_CREATE_TEMP_FILE);
+    EXPECT_STREQ(e.GetMessage(), "Could not create temp file");
+    EXPECT_STREQ(e.source, "ObjFile");
+    EXPECT_THAT(e.detail, HasSubstr("__temp4244.out"));
+}
+
 }  // namespace
