@@ -1,1 +1,311 @@
-int main() { return 0; }
+// qel-bench: look at and change the simulated bench from a shell.
+#include "Description.h"
+#include "FlashChain.h"
+#include "FlashImage.h"
+#include "Settings.h"
+#include "platform/LockedFile.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace qel::bench;
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: qel-bench [--description FILE] [--state FOLDER] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "The simulated bench that stands in for the debugger and the hardware.\n"
+    "\n"
+    "Commands:\n"
+    "  list                               boards, modules, processors, flash images and\n"
+    "                                     the fault switches armed in the state folder\n"
+    "  show BOARD MODULE                  a module's flash as its chain of blocks\n"
+    "  erase BOARD MODULE                 erase a module's flash (every byte 0xFF)\n"
+    "  fault BOARD PROCESSOR KIND [COUNT] arm a fault switch for every bench started\n"
+    "                                     from now on (COUNT defaults to 1; 0 disarms)\n"
+    "  fault --clear                      disarm every stored fault switch\n"
+    "  description                        print the bench description in use\n"
+    "\n"
+    "BOARD, MODULE and PROCESSOR count from 0; processors are numbered across the\n"
+    "board, as the debugger lists them. Fault kinds: fail-memory, fail-load,\n"
+    "restart-failure, unrequested-halt, unrequested-reset, unrequested-address,\n"
+    "missing-events, refuse, programmer-hang, power-cut.\n"
+    "\n"
+    "The description comes from --description, QEL4410_BENCH, the \"Description\"\n"
+    "setting or the embedded default; the state folder (flash images, stored\n"
+    "fault switches) from --state, QEL4410_BENCH_STATE, the \"State\" setting or\n"
+    "~/.local/share/qel4410/bench.\n";
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "qel-bench: %s\n\nRun 'qel-bench --help' for the commands.\n",
+                 problem.c_str());
+    return 2;
+}
+
+int Fail(const std::string& problem) {
+    std::fprintf(stderr, "qel-bench: %s\n", problem.c_str());
+    return 1;
+}
+
+std::optional<int> Index(const std::string& text) {
+    if (text.empty() || text.size() > 6) return std::nullopt;
+    for (char c : text)
+        if (c < '0' || c > '9') return std::nullopt;
+    return std::atoi(text.c_str());
+}
+
+std::string Hex(uint32_t v) {
+    char b[16];
+    std::snprintf(b, sizeof(b), "0x%08X", v);
+    return b;
+}
+
+std::string Size(uint64_t bytes) {
+    char b[32];
+    if (bytes >= (1u << 20) && bytes % (1u << 20) == 0)
+        std::snprintf(b, sizeof(b), "%llu MiB", static_cast<unsigned long long>(bytes >> 20));
+    else if (bytes >= 1024 && bytes % 1024 == 0)
+        std::snprintf(b, sizeof(b), "%llu KiB", static_cast<unsigned long long>(bytes >> 10));
+    else
+        std::snprintf(b, sizeof(b), "%llu bytes", static_cast<unsigned long long>(bytes));
+    return b;
+}
+
+struct Context {
+    BenchDesc desc;
+    std::string source;
+    std::string state;
+};
+
+const ModuleDesc* FindModule(const Context& ctx, const std::string& b, const std::string& m,
+                             std::string& error) {
+    auto bi = Index(b);
+    auto mi = Index(m);
+    if (!bi || !mi) {
+        error = "BOARD and MODULE must be numbers";
+        return nullptr;
+    }
+    if (*bi >= static_cast<int>(ctx.desc.boards.size())) {
+        error = "there is no board " + b + " (the bench has " +
+                std::to_string(ctx.desc.boards.size()) + ")";
+        return nullptr;
+    }
+    const auto& board = ctx.desc.boards[*bi];
+    if (*mi >= static_cast<int>(board.modules.size())) {
+        error = "board " + b + " has no module " + m + " (it has " +
+                std::to_string(board.modules.size()) + ")";
+        return nullptr;
+    }
+    return &board.modules[*mi];
+}
+
+int List(const Context& ctx) {
+    std::printf("Bench: %s\nDescription: %s\nState folder: %s\n", ctx.desc.name.c_str(),
+                ctx.source.c_str(), ctx.state.c_str());
+    const auto faults = ReadStoredFaults(ctx.state);
+    for (size_t b = 0; b < ctx.desc.boards.size(); ++b) {
+        const BoardDesc& board = ctx.desc.boards[b];
+        std::printf("\nboard %zu \"%s\"\n", b, board.name.c_str());
+        int processor = 0;
+        for (size_t m = 0; m < board.modules.size(); ++m) {
+            const ModuleDesc& mod = board.modules[m];
+            const std::string image = ImagePath(ctx.state, mod);
+            std::error_code ec;
+            const bool exists = std::filesystem::exists(image, ec);
+            std::printf("  module %zu \"%s\" %s", m, mod.name.c_str(), mod.tim.c_str());
+            if (mod.timType) std::printf(" (type %s)", Hex(mod.timType).c_str());
+            std::printf("\n    flash %s in %u sectors of %s at %s, boot %s\n",
+                        Size(mod.flashSize).c_str(), mod.SectorCount(), Size(mod.sectorSize).c_str(),
+                        Hex(mod.flashAddress).c_str(), mod.boot == Boot::Copy ? "by copy to 0" : "mapped");
+            std::printf("    image %s%s\n", image.c_str(), exists ? "" : " (not written yet: erased)");
+            if (!mod.timing.IsOff())
+                std::printf("    timing: %llu bytes/s, latency %u us, erase %u ms/sector, program %u ns/byte\n",
+                            static_cast<unsigned long long>(mod.timing.bandwidth), mod.timing.latencyUs,
+                            mod.timing.eraseMs, mod.timing.programNsPerByte);
+            for (const ProcessorDesc& p : mod.processors) {
+                std::printf("    processor %d \"%s\" id %s (family %u, sub-family %u, revision %u)%s\n",
+                            processor, p.name.c_str(), Hex(p.id).c_str(), p.id >> 22,
+                            (p.id >> 10) & 0xFFF, (p.id >> 3) & 0x7F,
+                            p.flashAccess ? ", reaches the flash" : "");
+                for (const Region& r : p.regions)
+                    std::printf("      %s %s %s\n", Hex(r.start).c_str(), Size(r.size).c_str(),
+                                r.name.c_str());
+                for (const FaultSetting& f : p.faults)
+                    std::printf("      fault %s %u (description)\n", FaultName(f.fault), f.count);
+                for (const StoredFault& f : faults)
+                    if (f.board == static_cast<int>(b) && f.processor == processor)
+                        std::printf("      fault %s %u (stored)\n", FaultName(f.setting.fault),
+                                    f.setting.count);
+                ++processor;
+            }
+        }
+    }
+    return 0;
+}
+
+uint32_t U32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+std::string Text(const std::vector<uint8_t>& extra, size_t at, size_t max) {
+    std::string s;
+    for (size_t i = at; i < extra.size() && i < at + max && extra[i]; ++i)
+        s += (extra[i] >= 32 && extra[i] < 127) ? static_cast<char>(extra[i]) : '?';
+    return s;
+}
+
+int Show(const Context& ctx, const std::string& b, const std::string& m) {
+    std::string error;
+    const ModuleDesc* mod = FindModule(ctx, b, m, error);
+    if (!mod) return Usage(error);
+    FlashImage image(ImagePath(ctx.state, *mod), mod->flashSize, mod->sectorSize);
+    bool unreadable = false;
+    auto reader = [&](uint32_t offset, uint32_t length, void* out) {
+        if (image.Read(offset, out, length)) return true;
+        unreadable = true;
+        return false;
+    };
+    const ChainWalk walk = WalkChain(reader, mod->flashSize);
+    if (unreadable) return Fail("cannot read the flash image '" + image.Path() + "'");
+    std::printf("Module \"%s\" (%s), flash %s, image %s\n", mod->name.c_str(), mod->tim.c_str(),
+                Size(mod->flashSize).c_str(), image.Path().c_str());
+    if (!walk.validInit) {
+        std::printf("No init image at offset 0: %s.\n",
+                    U32(walk.init + 20) == 0xFFFFFFFF ? "the flash is erased" : "no valid init image");
+        return 0;
+    }
+    std::printf("\n  offset      size        block\n");
+    std::printf("  %s  %-10u  init image, TIM type %s\n", Hex(0).c_str(), walk.initSize,
+                Hex(U32(walk.init + 40)).c_str());
+    uint64_t end = walk.initSize;
+    for (const ChainBlock& blk : walk.blocks) {
+        std::string detail;
+        const uint32_t low = blk.Type() & 0xFFFF;
+        if (low == 1 && blk.extra.size() >= 72) detail = " \"" + Text(blk.extra, 56, 16) + "\"";
+        if (low == 5 && blk.extra.size() >= 1032) detail = " \"" + Text(blk.extra, 8, 1024) + "\"";
+        if (blk.Version())
+            detail += " version " + std::to_string(blk.Version() >> 16) + "." +
+                      std::to_string(blk.Version() & 0xFFFF);
+        if (low == 5) detail += " id " + std::to_string(blk.header[1]);
+        std::string crc;
+        if (blk.DataLength() > 0 && uint64_t{blk.offset} + blk.DataOffset() + blk.DataLength() <= mod->flashSize) {
+            std::vector<uint8_t> payload(blk.DataLength());
+            if (image.Read(blk.offset + blk.DataOffset(), payload.data(), blk.DataLength()))
+                crc = Crc32(payload.data(), payload.size()) == blk.Crc() ? ", CRC good" : ", CRC BAD";
+        }
+        std::printf("  %s  %-10u  %s%s, %u data bytes%s\n", Hex(blk.offset).c_str(), blk.TotalSize(),
+                    BlockTypeName(blk.Type()).c_str(), detail.c_str(), blk.DataLength(), crc.c_str());
+        end = uint64_t{blk.offset} + blk.TotalSize();
+    }
+    if (walk.terminated)
+        std::printf("\n%llu bytes used, %llu free.\n", static_cast<unsigned long long>(end),
+                    static_cast<unsigned long long>(end < mod->flashSize ? mod->flashSize - end : 0));
+    else
+        std::printf("\nThe chain breaks off after %zu block(s): %s.\n", walk.blocks.size(),
+                    walk.stop.c_str());
+    return 0;
+}
+
+int Erase(const Context& ctx, const std::string& b, const std::string& m) {
+    std::string error;
+    const ModuleDesc* mod = FindModule(ctx, b, m, error);
+    if (!mod) return Usage(error);
+    if (!qel::platform::MakeFolders(ctx.state)) return Fail("cannot create the state folder '" + ctx.state + "'");
+    FlashImage image(ImagePath(ctx.state, *mod), mod->flashSize, mod->sectorSize);
+    FlashImage::Session session(image);
+    if (!session.Ok() || !session.Fill(0, 0xFF, mod->flashSize) || !session.Sync())
+        return Fail("cannot write the flash image '" + image.Path() + "'");
+    std::printf("Erased the flash of module %s \"%s\" on board %s (%s).\n", m.c_str(), mod->name.c_str(),
+                b.c_str(), Size(mod->flashSize).c_str());
+    return 0;
+}
+
+int SetFault(const Context& ctx, const std::vector<std::string>& args) {
+    if (args.size() == 1 && args[0] == "--clear") {
+        if (!WriteStoredFaults(ctx.state, {})) return Fail("cannot write '" + FaultsFilePath(ctx.state) + "'");
+        std::printf("No stored fault switches.\n");
+        return 0;
+    }
+    if (args.size() < 3 || args.size() > 4) return Usage("fault needs BOARD PROCESSOR KIND [COUNT]");
+    auto b = Index(args[0]);
+    auto p = Index(args[1]);
+    if (!b || !p) return Usage("BOARD and PROCESSOR must be numbers");
+    if (*b >= static_cast<int>(ctx.desc.boards.size())) return Usage("there is no board " + args[0]);
+    size_t count = 0;
+    for (const auto& mod : ctx.desc.boards[*b].modules) count += mod.processors.size();
+    if (*p >= static_cast<int>(count))
+        return Usage("board " + args[0] + " has no processor " + args[1] + " (it has " +
+                     std::to_string(count) + ")");
+    auto kind = FaultFromName(args[2]);
+    if (!kind) return Usage("unknown fault kind '" + args[2] + "'");
+    uint32_t n = 1;
+    if (args.size() == 4) {
+        auto c = Index(args[3]);
+        if (!c) return Usage("COUNT must be a number");
+        n = static_cast<uint32_t>(*c);
+    }
+    auto faults = ReadStoredFaults(ctx.state);
+    std::erase_if(faults, [&](const StoredFault& f) {
+        return f.board == *b && f.processor == *p && f.setting.fault == *kind;
+    });
+    if (n > 0) faults.push_back({*b, *p, {*kind, n}});
+    if (!WriteStoredFaults(ctx.state, faults)) return Fail("cannot write '" + FaultsFilePath(ctx.state) + "'");
+    if (n > 0)
+        std::printf("Armed %s %u on board %d processor %d for benches started from now on.\n",
+                    FaultName(*kind), n, *b, *p);
+    else
+        std::printf("Disarmed %s on board %d processor %d.\n", FaultName(*kind), *b, *p);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string descriptionPath, stateFolder;
+    size_t i = 0;
+    for (; i < args.size(); ++i) {
+        if (args[i] == "--help" || args[i] == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (args[i] == "--description" || args[i] == "--state") {
+            if (i + 1 >= args.size()) return Usage(args[i] + " needs a value");
+            (args[i] == "--state" ? stateFolder : descriptionPath) = args[i + 1];
+            ++i;
+            continue;
+        }
+        break;
+    }
+    if (i >= args.size()) return Usage("no command given");
+    const std::string command = args[i];
+    const std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+
+    Context ctx;
+    std::string error;
+    auto desc = LoadDescription({}, descriptionPath, ctx.source, error);
+    if (!desc) return Fail(error);
+    ctx.desc = std::move(*desc);
+    ctx.state = ResolveStateFolder(stateFolder);
+
+    if (command == "list") return rest.empty() ? List(ctx) : Usage("list takes no arguments");
+    if (command == "show") return rest.size() == 2 ? Show(ctx, rest[0], rest[1]) : Usage("show needs BOARD MODULE");
+    if (command == "erase")
+        return rest.size() == 2 ? Erase(ctx, rest[0], rest[1]) : Usage("erase needs BOARD MODULE");
+    if (command == "fault") return SetFault(ctx, rest);
+    if (command == "description") {
+        if (!rest.empty()) return Usage("description takes no arguments");
+        std::string text, source;
+        if (!ResolveDescriptionText({}, descriptionPath, text, source, error)) return Fail(error);
+        std::fputs(text.c_str(), stdout);
+        return 0;
+    }
+    return Usage("unknown command '" + command + "'");
+}

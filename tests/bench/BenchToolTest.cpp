@@ -1,0 +1,126 @@
+// The console tool, run as people run it.
+#include "TestBench.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace benchtest {
+namespace {
+
+class Tool : public BenchTest {
+protected:
+    // Exit code; the output (both streams) in `out`.
+    int Run(const std::string& args, std::string& out) {
+        const std::string description = dir_.WriteText("bench.txt", kTestDescription);
+        const std::string log = dir_.File("tool.log");
+        const std::string cmd = std::string("'") + QEL_BENCH_TOOL + "' --description '" + description +
+                                "' --state '" + dir_.Path() + "/state' " + args + " > '" + log +
+                                "' 2>&1";
+        const int rc = std::system(cmd.c_str());
+        const auto bytes = ReadFile(log);
+        out.assign(bytes.begin(), bytes.end());
+        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    }
+    static bool Has(const std::string& text, const std::string& part) {
+        return text.find(part) != std::string::npos;
+    }
+};
+
+TEST_F(Tool, HelpAndUsageErrors) {
+    std::string out;
+    EXPECT_EQ(Run("--help", out), 0);
+    EXPECT_TRUE(Has(out, "Usage: qel-bench"));
+    struct Case {
+        const char* args;
+        const char* says;
+    } cases[] = {
+        {"", "no command given"},
+        {"frob", "unknown command 'frob'"},
+        {"show 0", "show needs BOARD MODULE"},
+        {"show 0 7", "board 0 has no module 7 (it has 2)"},
+        {"show x 0", "must be numbers"},
+        {"erase 5 0", "there is no board 5"},
+        {"fault 0 3 fail-memory", "board 0 has no processor 3 (it has 3)"},
+        {"fault 0 0 explode", "unknown fault kind 'explode'"},
+        {"--state", "--state needs a value"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Run(c.args, out), 2) << c.args;
+        EXPECT_TRUE(Has(out, c.says)) << c.args << ": " << out;
+    }
+}
+
+TEST_F(Tool, ListShowsModulesProcessorsAndImages) {
+    std::string out;
+    ASSERT_EQ(Run("list", out), 0) << out;
+    EXPECT_TRUE(Has(out, "board 1 \"Board B\""));
+    EXPECT_TRUE(Has(out, "module 1 \"M1\" QT-6710B"));
+    EXPECT_TRUE(Has(out, "processor 2 \"P2\""));
+    EXPECT_TRUE(Has(out, "flash 64 KiB in 16 sectors of 4 KiB at 0xB0000000, boot mapped"));
+    EXPECT_TRUE(Has(out, ImagePath(0, 0) + " (not written yet: erased)"));
+}
+
+TEST_F(Tool, ShowWalksTheChain) {
+    Client& c = Proc(0, 0);
+    ASSERT_EQ(StartProgrammer(c), 0u);
+    std::vector<uint8_t> f(0x300, 0);
+    PutU32(f, 16, 0x100);
+    PutU32(f, 20, 0x19283746);
+    PutU32(f, 40, 0x11);
+    PutU32(f, 0x100, 1);
+    PutU32(f, 0x108, 0x12341234);
+    PutU32(f, 0x10C, 0x180);
+    PutU32(f, 0x110, 120);
+    PutU32(f, 0x118, 4);  // data length
+    PutU32(f, 0x11C, 0x00020003);
+    const uint8_t payload[4] = {1, 2, 3, 4};
+    std::copy(payload, payload + 4, f.begin() + 0x100 + 120);
+    PutU32(f, 0x120, 0xB63CFBCD);  // CRC-32 of 01 02 03 04
+    const char name[] = "BOOTER";
+    std::copy(name, name + 6, f.begin() + 0x100 + 48 + 56);
+    PutU32(f, 0x280, 0xFFFF);
+    PutU32(f, 0x288, 0x12341234);
+    PutU32(f, 0x28C, 0x80);
+    PutU32(f, 0x290, 48);
+    ASSERT_EQ(Program(c, {{0, 0, f}}), 0u);
+    std::string out;
+    ASSERT_EQ(Run("show 0 0", out), 0) << out;
+    EXPECT_TRUE(Has(out, "init image, TIM type 0x00000011")) << out;
+    EXPECT_TRUE(Has(out, "boot loader \"BOOTER\" version 2.3, 4 data bytes, CRC good")) << out;
+    EXPECT_TRUE(Has(out, "0x00000280  128         termination")) << out;
+    EXPECT_TRUE(Has(out, "768 bytes used, 64768 free.")) << out;
+}
+
+TEST_F(Tool, ShowTellsAnErasedFlash) {
+    std::string out;
+    ASSERT_EQ(Run("show 1 0", out), 0);
+    EXPECT_TRUE(Has(out, "the flash is erased")) << out;
+}
+
+TEST_F(Tool, EraseWipesAModule) {
+    Client& c = Proc(0, 0);
+    ASSERT_EQ(StartProgrammer(c), 0u);
+    ASSERT_EQ(Program(c, {{0, 0x100, Pattern(64, 1)}}), 0u);
+    std::string out;
+    ASSERT_EQ(Run("erase 0 0", out), 0) << out;
+    EXPECT_EQ(ReadFile(ImagePath(0, 0)), std::vector<uint8_t>(kFlashSize, 0xFF));
+    EXPECT_EQ(c.Read(0x90000100, 64), std::vector<uint8_t>(64, 0xFF));
+}
+
+TEST_F(Tool, StoredFaultsArmTheNextBench) {
+    std::string out;
+    ASSERT_EQ(Run("fault 0 1 fail-memory 1", out), 0) << out;
+    ASSERT_EQ(Run("list", out), 0);
+    EXPECT_TRUE(Has(out, "fault fail-memory 1 (stored)")) << out;
+    Reopen();
+    uint32_t w = 0;
+    EXPECT_FALSE(Proc(0, 1).Read(0x80000000, &w, 4));
+    EXPECT_TRUE(Proc(0, 1).Read(0x80000000, &w, 4));
+    ASSERT_EQ(Run("fault --clear", out), 0);
+    Reopen();
+    EXPECT_TRUE(Proc(0, 1).Read(0x80000000, &w, 4));
+}
+
+}  // namespace
+}  // namespace benchtest
