@@ -36,6 +36,9 @@ public:
 
     void SetId(uint32_t id);
     void SetVersion(uint32_t version);
+    // Stores the version word of a block that is still being built: no
+    // notice, no state change.
+    void StoreVersion(uint32_t version) { header_.version = version; }
 
     uint32_t FlashOffset() const { return flashOffset_; }
     uint32_t SavedImage() const { return savedImage_; }

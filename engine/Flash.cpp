@@ -1,0 +1,300 @@
+// Construction, the worker thread and its four commands, notices.
+#include "engine/Flash.h"
+
+#include "RegEdit.h"
+#include "engine/ccs/CCException.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr const char* kSource = "Flash";
+std::atomic<uint32_t> instanceCounter{0};
+std::atomic<bool> failWorkerInitialisation{false};
+
+std::string ReadFolder(CRegEdit& settings, const char* name, uint32_t missingCode) {
+    std::string value;
+    if (settings.GetString(name, value) != CRegEdit::Done) QEL_RAISE(missingCode, kSource);
+    return value;
+}
+
+}  // namespace
+
+void CFlash::FailWorkerInitialisation(bool fail) { failWorkerInitialisation = fail; }
+
+CFlash::CFlash(int board, int processor, uint32_t timLibArg)
+    : timLibArg_(timLibArg),
+      boardIndex_(board),
+      processorIndex_(processor),
+      instance_(++instanceCounter) {
+    {
+        CRegEdit settings("SOFTWARE\\Halvern\\QEL4410", "Telmar");
+        bootloaderFolder_ = ReadFolder(settings, "BootloaderPath", ERR_NO_BOOTLOADER_PATH);
+        bitstreamFolder_ = ReadFolder(settings, "BitstreamPath", ERR_NO_BITSTREAM_PATH);
+        programmerFolder_ = ReadFolder(settings, "FprogPath", ERR_NO_FPROG_PATH);
+    }
+    dspUser_.SetOwner(this);
+    workerReady_ = !failWorkerInitialisation;
+    worker_ = std::thread(&CFlash::WorkerLoop, this);
+}
+
+CFlash::~CFlash() {
+    {
+        std::lock_guard<std::mutex> guard(callbackMutex_);
+        callback_ = nullptr;
+        callbackContext_ = 0;
+    }
+    // A worker blocked in a DSP user wait gives up; its command then fails.
+    dspUser_.Abort();
+    quitEvent_.Set();
+    if (worker_.joinable()) worker_.join();
+    writePlan_.reset();
+    timData_.reset();
+    chain_.Clear();
+    if (database_) timLibrary_.QelTimInfoClose(database_);
+}
+
+// ---------------------------------------------------------------- notices
+
+bool CFlash::HasCallback() {
+    std::lock_guard<std::mutex> guard(callbackMutex_);
+    return callback_ != nullptr;
+}
+
+int CFlash::Notify(int kind, int a, intptr_t b) {
+    FlashCallback callback;
+    uintptr_t context;
+    {
+        std::lock_guard<std::mutex> guard(callbackMutex_);
+        callback = callback_;
+        context = callbackContext_;
+    }
+    // Without a callback every question counts as answered 0.
+    return callback ? callback(kind, a, b, context) : 0;
+}
+
+void CFlash::Progress(uint32_t position, uint32_t total) {
+    progressPosition_ = position;
+    progressTotal_ = total;
+    Notify(1, static_cast<int>(position), static_cast<intptr_t>(total));
+}
+
+int CFlash::Ask(int question, intptr_t value) { return Notify(3, question, value); }
+
+void CFlash::SetCallback(FlashCallback callback, uintptr_t context) {
+    std::lock_guard<std::mutex> guard(callbackMutex_);
+    callback_ = callback;
+    callbackContext_ = context;
+}
+
+void CFlash::GetCallback(FlashCallback* callback, uintptr_t* context) {
+    std::lock_guard<std::mutex> guard(callbackMutex_);
+    if (callback) *callback = callback_;
+    if (context) *context = callbackContext_;
+}
+
+void CFlash::NotifyChanged() {
+    // The used size is a snapshot for lock-free readers; a command in progress
+    // on another thread refreshes it when it ends.
+    if (lock_.TryEnter()) {
+        usedSize_ = static_cast<uint32_t>(chain_.TotalSize());
+        lock_.Leave();
+    }
+    Notify(4, 0, 0);
+}
+
+void CFlash::ChainChanged() { NotifyChanged(); }
+
+// ---------------------------------------------------------------- worker
+
+int CFlash::Trigger(qel::platform::Event& event, uint32_t* detail) {
+    bool synchronous;
+    {
+        qel::platform::CriticalSectionLock guard(lock_);
+        event.Set();
+        synchronous = !HasCallback();
+    }
+    if (!synchronous) return -1;
+    doneEvent_.Wait();
+    if (detail) *detail = syncDetail_;
+    return static_cast<int>(syncResult_);
+}
+
+int CFlash::Connect() { return Trigger(connectEvent_, nullptr); }
+int CFlash::Commit() { return Trigger(commitEvent_, nullptr); }
+int CFlash::Erase() { return Trigger(eraseEvent_, nullptr); }
+
+int CFlash::SelectTimType(const char* name, uint32_t* detail) {
+    {
+        qel::platform::CriticalSectionLock guard(lock_);
+        timTypeName_ = name ? name : "";
+    }
+    return Trigger(selectEvent_, detail);
+}
+
+void CFlash::Finish(int result) {
+    if (!HasCallback()) {
+        syncResult_ = static_cast<uint32_t>(result);
+        syncDetail_ = 0;
+        doneEvent_.Set();
+        return;
+    }
+    Notify(0, result, 0);
+}
+
+void CFlash::WorkerLoop() {
+    qel::platform::Event* events[] = {&connectEvent_, &commitEvent_, &selectEvent_, &eraseEvent_,
+                                      &quitEvent_};
+    for (;;) {
+        const int index = qel::platform::WaitAny(events);
+        if (index == 4) break;
+        if (index < 0) {
+            Status("");
+            Finish(Done);
+            continue;
+        }
+        const int result = RunCommand(static_cast<Command>(index));
+        Finish(result);
+    }
+    // Let a caller that still holds the lock finish before the object goes.
+    qel::platform::CriticalSectionLock guard(lock_);
+}
+
+int CFlash::RunCommand(Command command) {
+    qel::platform::CriticalSectionLock guard(lock_);
+    int result = Done;
+    try {
+        if (!workerReady_) {
+            QEL_RAISE_DETAIL(ERR_CCS_NOT_STARTED, kSource,
+                             "The worker thread could not be initialised");
+        }
+        switch (command) {
+            case CmdConnect:
+                ConnectCommand();
+                break;
+            case CmdCommit:
+                CommitCommand();
+                break;
+            case CmdSelect:
+                result = SelectCommand();
+                break;
+            case CmdErase:
+                EraseCommand();
+                break;
+        }
+    } catch (const CExc& e) {
+        lastError_ = e;
+        result = Failed;
+    } catch (const TimExc& e) {
+        lastError_ = CExc(ERR_TIMINFO_EXCEPTION, kSource, __LINE__, e.Text());
+        result = Failed;
+    } catch (const CCException& e) {
+        char text[128];
+        e.GetErrorMessage(text, sizeof(text));
+        lastError_ = CExc(ERR_CCS_EXCEPTION, kSource, __LINE__, text);
+        result = Failed;
+    } catch (const std::bad_alloc&) {
+        lastError_ = CExc(ERR_ALLOCATE_MEMORY, kSource, __LINE__);
+        result = Failed;
+    } catch (const std::exception& e) {
+        lastError_ = CExc(ERR_CCS_OPERATION, kSource, __LINE__, e.what());
+        result = Failed;
+    }
+    mode_ = Idle;
+    usedSize_ = static_cast<uint32_t>(chain_.TotalSize());
+    Status("");
+    return result;
+}
+
+// ---------------------------------------------------------------- commands
+
+void CFlash::ConnectCommand() {
+    if (!database_) {
+        database_ = timLibrary_.QelTimInfoOpen(timLibArg_);
+        if (!database_) QEL_RAISE(ERR_TIMINFO_INIT, kSource);
+    }
+    Status("Starting Code Composer Studio ...");
+    try {
+        application_ = CCApplication::Start(false);
+        boards_ = application_.GetDspBoards();
+        board_ = boards_.Item(boardIndex_);
+        tasks_ = board_.GetDspTasks();
+        task_ = tasks_.Item(processorIndex_);
+        CNewDspUser user(task_.GetDspUser());
+        dspUser_ = user;
+    } catch (const CCException&) {
+        // Not reported here: the detection fails with its first DSP access.
+    } catch (const CExc&) {
+    }
+    Status("Detecting TIM type ...");
+    uint32_t code = ReadTimCode(0);
+    if (!database_->Find(code)) code = ReadTimCode(0xB0000000);
+    if (database_->Find(code) && (code & 7) == 1) {
+        detectState_ = 1;
+        detectedCode_ = code;
+        Notify(2, 1, static_cast<intptr_t>(code));
+    } else {
+        detectState_ = 2;
+        detectedCode_ = 0;
+        Notify(2, 2, 0);
+    }
+}
+
+uint32_t CFlash::ReadTimCode(uint32_t address) {
+    detectState_ = 0;
+    HaltIfRunning();
+    CCDspAddr where(dspUser_, address);
+    CCDspMemory memory(dspUser_, where, 72, 0);
+    dspUser_.Reset();
+    dspUser_.ReadMem(memory);
+    return memory.GetWord(40);
+}
+
+int CFlash::SelectCommand() {
+    if (!database_) QEL_RAISE(ERR_TIMINFO_INIT, kSource);
+    programmerLoaded_ = false;
+    const CQelTimRecord* record = database_->FindByName(timTypeName_.c_str());
+    if (!record) QEL_RAISE(ERR_UNKNOWN_TIM_TYPE, kSource);
+    const auto timType = static_cast<uint32_t>(GetTimInt("TimType", record));
+    Status("Analysing flash ...");
+    bool analyse = true;
+    if (detectedCode_ != 0 && detectedCode_ != timType) {
+        if (Ask(1, static_cast<intptr_t>(detectedCode_)) != 0) return Cancelled;
+        analyse = false;
+    }
+    SetupTimData(record);
+    if (!analyse) {
+        RevertToDefault();
+        return Done;
+    }
+    try {
+        AnalyseFlash();
+    } catch (const CExc&) {
+        RevertToDefault();
+    } catch (const CCException&) {
+        RevertToDefault();
+    }
+    return Done;
+}
+
+void CFlash::CommitCommand() {
+    if (timData_) CommitChain();
+    ChainChanged();
+}
+
+void CFlash::EraseCommand() {
+    TimData& tim = RequireTim();
+    Status("Erasing the flash ...");
+    mode_ = Erasing;
+    if (tim.chipErase) {
+        Ask(3, 0);
+        RunProgrammerCommand(10, 0, nullptr);
+    } else {
+        RunProgrammerCommand(5, 0, nullptr);
+        progressPosition_ = progressTotal_;
+        Progress(progressPosition_, progressTotal_);
+    }
+    RevertToDefault();
+    mode_ = Idle;
+    ChainChanged();
+}

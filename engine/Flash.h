@@ -1,0 +1,215 @@
+// The flash of one processor of one board: its block chain, the selected
+// TIM, the flash programmer on the DSP and a worker thread that runs the long
+// commands (connect, select, commit, erase).
+#pragma once
+
+#include "QelTimInfoLoad.h"
+#include "Telmar.h"
+#include "engine/BlockChain.h"
+#include "engine/Exc.h"
+#include "engine/TimData.h"
+#include "engine/WritePlan.h"
+#include "engine/blocks/BlockOwner.h"
+#include "engine/ccs/NewDspUser.h"
+#include "engine/formats/BootFile.h"
+#include "engine/formats/ObjFile.h"
+#include "platform/CriticalSection.h"
+#include "platform/Event.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class CBlockUser;
+
+class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
+public:
+    // Throws QelExcept when the TIM library cannot be bound, CExc 42/43/44
+    // when a folder setting is missing.
+    CFlash(int board, int processor, uint32_t timLibArg);
+    ~CFlash() override;
+    CFlash(const CFlash&) = delete;
+    CFlash& operator=(const CFlash&) = delete;
+
+    // IFFlash
+    int Connect() override;
+    bool IsModified() override;
+    bool IsBlockModified(uint32_t position) override;
+    int Commit() override;
+    int SelectTimType(const char* name, uint32_t* detail) override;
+    void GetTimType(uint32_t* code) override;
+    void GetDetectState(uint32_t* state) override;
+    int Erase() override;
+    void SetCallback(FlashCallback callback, uintptr_t context) override;
+    void GetCallback(FlashCallback* callback, uintptr_t* context) override;
+    void NotifyChanged() override;
+    void GetBlockCount(uint32_t* count) override;
+    void GetBlock(uint32_t position, BlockHeader* header, void* extra, uint32_t extraSize) override;
+    void SetBlockId(uint32_t position, uint32_t id) override;
+    void SetBlockVersion(uint32_t position, uint32_t version) override;
+    void SetBootLoader(const char* file) override;
+    void GetBootLoaderInfo(BlockHeader* header, char* name, uint32_t* nameSize) override;
+    void GetDefaultLoader(char* buffer, uint32_t* size) override;
+    void SetBoot(bool boot) override;
+    bool IsBoot() override;
+    void GetBootloaderPath(char* buffer, uint32_t* size) override;
+    void SetBitstream(const char* file) override;
+    void GetFpgaBlock(BlockHeader* header, uint8_t* extra) override;
+    void GetBitstreamPath(char* buffer, uint32_t* size) override;
+    void GetDynamicCount(uint32_t* count) override;
+    void GetDynamic(uint32_t index, uint32_t* address, uint32_t* value) override;
+    void AddDynamic(uint32_t address, uint32_t value) override;
+    void SetDynamic(uint32_t index, uint32_t address, uint32_t value) override;
+    void RemoveDynamic(uint32_t index) override;
+    void ClearDynamics() override;
+    void GetUserBlockCount(uint32_t* count) override;
+    void AddUserBlock(uint32_t subtype, const UserBlockRecord* record, uint32_t id, uint32_t major,
+                      uint32_t minor, int32_t index) override;
+    void EditUserBlock(uint32_t index, uint32_t id, uint32_t version,
+                       const UserBlockRecord* record) override;
+    void RemoveUserBlock(uint32_t index) override;
+    void MoveUserBlock(uint32_t from, uint32_t to) override;
+    void VerifyUserBlock(uint32_t index, const char* file) override;
+    void SetUserBlockBootable(uint32_t index, bool bootable) override;
+    void GetUserBlock(uint32_t index, BlockHeader* header, UserBlockRecord* record) override;
+    void GetFlashSize(uint32_t* bytes) override;
+    void GetUsedSize(uint32_t* bytes) override;
+    const CFlashExc* GetLastError() override;
+
+    // CBlockOwner (NotifyChanged is shared with IFFlash)
+    void ReadFlash(bool countOnly, uint32_t offset, uint32_t length, uint8_t* buffer) override;
+    void QueueFlashWrite(bool countOnly, uint32_t offset, uint32_t length, const uint8_t* data,
+                         uint32_t savedImage) override;
+    uint32_t PreserveBlockImage(uint32_t offset, uint32_t length) override;
+    bool FitsInFlash(uint32_t newTotalSize, const CBlock* block) override;
+    uint32_t TimTypeCode() const override;
+    uint32_t LargestRegionStart() const override;
+    memory* MemoryMap() override;
+    int Ask(int question, intptr_t value) override;
+    uint32_t InstanceNumber() const override { return instance_; }
+
+    // CDspUserOwner: something else touched the target.
+    void DspStateChanged() override;
+
+    // The programmer is polled every base interval, plus the extra interval
+    // while writing or erasing (50 ms and 200 ms). Tests may shorten them.
+    static void SetPollIntervals(std::chrono::milliseconds base, std::chrono::milliseconds extra);
+    // Tests: the next workers started fail their thread initialisation.
+    static void FailWorkerInitialisation(bool fail);
+
+private:
+    enum Mode : uint32_t { Idle = 0, Writing = 1, Erasing = 2, Reading = 3 };
+    enum Command { CmdConnect, CmdCommit, CmdSelect, CmdErase };
+    enum Result { Done = 0, Cancelled = 1, Failed = 2 };
+
+    // Worker
+    void WorkerLoop();
+    int Trigger(qel::platform::Event& event, uint32_t* detail);
+    int RunCommand(Command command);
+    void Finish(int result);
+    void ConnectCommand();
+    int SelectCommand();
+    void CommitCommand();
+    void EraseCommand();
+
+    // Notices
+    int Notify(int kind, int a, intptr_t b);
+    void Status(const char* text) { Notify(2, 0, reinterpret_cast<intptr_t>(text)); }
+    void Progress(uint32_t position, uint32_t total);
+    bool HasCallback();
+
+    // TIM type and geometry
+    uint32_t ReadTimCode(uint32_t address);
+    void SetupTimData(const CQelTimRecord* record);
+    void WriteRegisterSettings();
+    void LoadFdb();
+    void InstallTimData(std::unique_ptr<TimData> data);
+    TimData& RequireTim();
+
+    // Programmer protocol
+    uint32_t RunProgrammerCommand(uint32_t code, uint32_t argc, const uint32_t* args);
+    void EnsureProgrammer();
+    int LoadDspProgram(const char* path);
+    void ReadDsp(uint32_t address, uint32_t length, uint8_t* out);
+    void WriteDspWord(uint32_t address, uint32_t value);
+    void WriteCommandWord(int word, uint32_t value);
+    uint32_t ReadCommandWord(int word);
+    void ProgramStaged(uint32_t size);
+    void HaltIfRunning();
+
+    // Chain
+    void AnalyseFlash();
+    void RevertToDefault();
+    void PlaceBlocks(bool countOnly, bool markOnly);
+    void CommitChain();
+    void ChainChanged();
+    CBlockUser* UserBlockAt(uint32_t index);
+    template <class T>
+    T* FixedBlock(uint32_t position);
+    std::unique_ptr<CBlock> NewBlock(uint32_t type, uint32_t offset);
+
+    void CopyText(const std::string& text, char* buffer, uint32_t* size);
+
+    // Progress and the last error
+    uint32_t progressPosition_ = 0;
+    uint32_t progressTotal_ = 0;
+    CExc lastError_;
+    std::string timTypeName_;
+    bool wideCommandBlock_ = false;
+    std::atomic<bool> programmerLoaded_{false};
+    uint32_t mode_ = Idle;
+    uint32_t syncResult_ = 0;
+    uint32_t syncDetail_ = 0;
+    std::unique_ptr<CBootFile> bootFile_;
+    CObjFile programmerImage_;
+    CBlockChain chain_;
+    std::unique_ptr<TimData> timData_;
+    uint32_t timLibArg_;
+    uint32_t detectState_ = 0;
+
+    // Worker thread and its events
+    qel::platform::Event connectEvent_, commitEvent_, selectEvent_, eraseEvent_, doneEvent_,
+        quitEvent_;
+    std::thread worker_;
+
+    // Debugger objects, filled by the connect command
+    CCApplication application_;
+    CCDspBoards boards_;
+    CCDspBoard board_;
+    CCDspTasks tasks_;
+    CCDspTask task_;
+    CNewDspUser dspUser_;
+    int boardIndex_;
+    int processorIndex_;
+
+    std::mutex callbackMutex_;
+    FlashCallback callback_ = nullptr;
+    uintptr_t callbackContext_ = 0;
+
+    uint32_t commandBlockAddress_ = 0;
+    uint32_t programmerBase_ = 0;
+    uint32_t detectedCode_ = 0;
+    qel::platform::CriticalSection lock_;
+    std::unique_ptr<CWritePlan> writePlan_;
+    uint32_t bytesToRead_ = 0;
+    uint32_t bytesRead_ = 0;
+    std::array<CCDspAddr, 12> commandAddresses_;
+    std::array<CCDspMemory, 12> commandWords_;
+    CCDspValue commandValue_;
+
+    CQelTimInfoLoad timLibrary_;
+    CQelTimInfo* database_ = nullptr;
+    std::string bootloaderFolder_;
+    std::string bitstreamFolder_;
+    std::string programmerFolder_;
+    uint32_t instance_;
+
+    // Read without the lock by GetFlashSize / GetUsedSize while a command runs.
+    std::atomic<uint32_t> flashSize_{0};
+    std::atomic<uint32_t> usedSize_{0};
+    bool workerReady_ = true;
+};

@@ -1,0 +1,128 @@
+// The block chain against the flash: analysis of the programmer's directory,
+// the default chain, placement and the two-pass commit.
+#include "engine/Flash.h"
+
+#include "engine/FlashDirectory.h"
+#include "engine/blocks/BlockFactory.h"
+#include "engine/blocks/BlockInit.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+constexpr const char* kSource = "Flash";
+}
+
+std::unique_ptr<CBlock> CFlash::NewBlock(uint32_t type, uint32_t offset) {
+    std::unique_ptr<CBlock> block = CreateBlock(this, type, offset);
+    if (!block) QEL_RAISE(ERR_CANNOT_CREATE_BLOCK, kSource);
+    return block;
+}
+
+void CFlash::AnalyseFlash() {
+    chain_.Clear();
+    const uint32_t length = RunProgrammerCommand(9, 0, nullptr);
+    if (length == 0) QEL_RAISE(ERR_EMPTY_DIRECTORY, kSource);
+    const TimData& tim = RequireTim();
+    // The directory is built in the transfer buffer: it cannot be longer.
+    if (length > tim.plan.transferSize) {
+        QEL_RAISE_FORMAT(ERR_NOT_VALID_BLOCK, kSource,
+                         "Flash directory of %u bytes exceeds the transfer buffer", length);
+    }
+    std::vector<uint8_t> bytes(length);
+    ReadDsp(tim.plan.transferBuffer, length, bytes.data());
+    const FlashDirectory directory = ParseFlashDirectory(bytes.data(), length);
+
+    auto init = std::make_unique<CBlockInit>(this, 0);
+    init->ReadHeader(directory.initImage);
+    chain_.Insert(std::move(init));
+    for (const FlashDirectoryEntry& entry : directory.entries) {
+        BlockHeader header;
+        memcpy(&header, entry.image, sizeof(header));
+        std::unique_ptr<CBlock> block = NewBlock(header.type, entry.flashOffset);
+        block->ReadHeader(entry.image);
+        chain_.Insert(std::move(block));
+    }
+    Notify(2, 3, 0);
+    ChainChanged();
+}
+
+void CFlash::RevertToDefault() {
+    Status("Flash contents inconcistent. Reverting to default");
+    Notify(2, 4, 0);
+    chain_.Clear();
+    auto init = std::make_unique<CBlockInit>(this, 0);
+    init->SetContents(bootFile_ ? bootFile_->GetInitImage() : nullptr);
+    uint32_t offset = init->GetTotalSize();
+    chain_.Insert(std::move(init));
+    for (uint32_t type : {1u, 2u, 3u, 4u, 0xFFFFu}) {
+        std::unique_ptr<CBlock> block = NewBlock(type, offset);
+        offset += block->GetTotalSize();
+        chain_.Insert(std::move(block));
+    }
+    ChainChanged();
+}
+
+void CFlash::PlaceBlocks(bool countOnly, bool markOnly) {
+    uint32_t offset = 0;
+    for (const auto& block : chain_) {
+        const uint32_t size = block->GetTotalSize();
+        const bool moved = block->MoveTo(offset, countOnly, markOnly);
+        if (moved && !countOnly) {
+            char text[64];
+            snprintf(text, sizeof(text), "Placing block at address 0x%08X ...", offset);
+            Status(text);
+        }
+        offset += size;
+    }
+    Status("");
+}
+
+void CFlash::QueueFlashWrite(bool countOnly, uint32_t offset, uint32_t length,
+                             const uint8_t* data, uint32_t savedImage) {
+    const TimData& tim = RequireTim();
+    if (uint64_t{offset} + length > tim.FlashSize()) {
+        QEL_RAISE_FORMAT(ERR_NOT_ENOUGH_SPACE, kSource,
+                         "Write of %u bytes at 0x%08X reaches past the flash", length, offset);
+    }
+    if (!writePlan_) QEL_RAISE(ERR_NO_TRANSFER_BUFFER, kSource);
+    writePlan_->Queue(countOnly, offset, length, data, savedImage);
+}
+
+void CFlash::CommitChain() {
+    TimData& tim = RequireTim();
+    Status("Commiting data to flash ...");
+    Progress(0, 0);
+    bytesToRead_ = 0;
+    bytesRead_ = 0;
+    writePlan_ = std::make_unique<CWritePlan>(
+        tim.sectorSize, tim.staging.empty() ? nullptr : tim.staging.data(),
+        static_cast<uint32_t>(tim.staging.size()), [this](uint32_t size) { ProgramStaged(size); });
+    struct PlanReset {
+        std::unique_ptr<CWritePlan>& plan;
+        ~PlanReset() { plan.reset(); }
+    } planReset{writePlan_};
+
+    PlaceBlocks(true, false);
+    if (bytesToRead_ != 0) {
+        mode_ = Reading;
+        Status("Reading from flash ...");
+    }
+    PlaceBlocks(false, false);
+
+    Status("Calculating write cost ...");
+    for (const auto& block : chain_) block->Write(true);
+    writePlan_->Flush(true);
+
+    mode_ = Writing;
+    writePlan_->Rewind();
+    Status("Writing to flash ...");
+    for (const auto& block : chain_) block->Write(false);
+    writePlan_->Flush(false);
+
+    progressPosition_ = progressTotal_;
+    Progress(progressTotal_, progressTotal_);
+    mode_ = Idle;
+    detectState_ = 1;
+}
