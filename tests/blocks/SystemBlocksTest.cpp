@@ -262,7 +262,7 @@ std::vector<uint8_t> LoaderImage(const std::vector<uint8_t>& payload, const char
     PutWord(image, 64, 0);       // bootEnabled: set
     for (int i = 0; i < 36; ++i) image[68 + i] = static_cast<uint8_t>(i + 1);
     std::memcpy(image.data() + 104, name, std::min<size_t>(16, std::strlen(name)));
-    std::memcpy(image.data() + 120, payload.data(), payload.size());
+    std::copy(payload.begin(), payload.end(), image.begin() + 120);
     return image;
 }
 
