@@ -10,10 +10,11 @@
 namespace qel::platform {
 
 // One mutex over all events: a wait on several events must test and take
-// them as one step, and the events of this program are few.
+// them as one step, and the events of this program are few. Never destroyed,
+// so that events with static storage may outlive it at exit.
 static std::mutex& EventMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static std::mutex* const mutex = new std::mutex;
+    return *mutex;
 }
 
 struct EventWaiter {
