@@ -550,6 +550,7 @@ std::string FormatRegText(const RegDocument& document) {
 void SetRegString(RegValue& value, std::string_view text) {
     text = text.substr(0, text.find('\0'));
     value.type = kRegString;
+    value.dword = 0;
     value.raw.clear();
     value.bytes.clear();
     value.text.clear();

@@ -211,14 +211,31 @@ bool SameValue(const RegValue& a, const RegValue& b) {
 }  // namespace
 
 struct SettingsKey::ValueUpdate {
-    bool isDword;
+    enum class Kind { String, Dword, Binary, Delete } kind;
     std::string_view text;
-    uint32_t number;
+    uint32_t number = 0;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+
     void Apply(RegValue& v) const {
-        if (isDword)
-            SetRegDword(v, number);
-        else
-            SetRegString(v, text);
+        switch (kind) {
+            case Kind::String:
+                SetRegString(v, text);
+                break;
+            case Kind::Dword:
+                SetRegDword(v, number);
+                break;
+            case Kind::Binary:
+                v.type = kRegBinary;
+                v.form = RegValue::Form::Hex;
+                v.raw.clear();
+                v.text.clear();
+                v.dword = 0;
+                v.bytes.assign(data, data + size);
+                break;
+            case Kind::Delete:
+                break;
+        }
     }
 };
 
@@ -338,12 +355,36 @@ int SettingsKey::GetDword(std::string_view name, uint32_t& out) const {
     return kDone;
 }
 
+int SettingsKey::GetBinary(std::string_view name, std::vector<uint8_t>& out) const {
+    RegDocument doc;
+    if (Load(file_, doc) != LoadResult::Loaded)
+        return kNotFound;
+    const RegKey* key = doc.FindKey(fullName_);
+    const RegValue* value = key ? FindValue(*key, name) : nullptr;
+    if (!value)
+        return kNotFound;
+    if (value->type != kRegBinary || value->form != RegValue::Form::Hex)
+        return kWrongType;
+    out = value->bytes;
+    return kDone;
+}
+
 int SettingsKey::SetString(std::string_view name, std::string_view value) {
-    return Update(name, ValueUpdate{false, value, 0});
+    return Update(name, ValueUpdate{ValueUpdate::Kind::String, value, 0});
 }
 
 int SettingsKey::SetDword(std::string_view name, uint32_t value) {
-    return Update(name, ValueUpdate{true, {}, value});
+    return Update(name, ValueUpdate{ValueUpdate::Kind::Dword, {}, value});
+}
+
+int SettingsKey::SetBinary(std::string_view name, const uint8_t* data, size_t size) {
+    if (!data && size != 0)
+        return kWriteFailed;
+    return Update(name, ValueUpdate{ValueUpdate::Kind::Binary, {}, 0, data, size});
+}
+
+int SettingsKey::DeleteValue(std::string_view name) {
+    return Update(name, ValueUpdate{ValueUpdate::Kind::Delete, {}});
 }
 
 int SettingsKey::Update(std::string_view name, const ValueUpdate& update) {
@@ -357,6 +398,19 @@ int SettingsKey::Update(std::string_view name, const ValueUpdate& update) {
     RegDocument doc;
     if (Load(file_, doc) == LoadResult::Unusable)
         return kWriteFailed;
+    if (update.kind == ValueUpdate::Kind::Delete) {
+        RegKey* key = doc.FindKey(fullName_);
+        if (!key)
+            return kNotFound;
+        auto& entries = key->entries;
+        for (auto it = entries.begin(); it != entries.end(); ++it) {
+            if (!it->isComment && RegNamesEqual(it->value.name, name)) {
+                entries.erase(it);
+                return ReplaceFile(file_, FormatRegText(doc)) ? kDone : kWriteFailed;
+            }
+        }
+        return kNotFound;
+    }
     // Another process may have removed the key meanwhile; the value still
     // belongs there.
     bool created = false;

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qel::platform {
 
@@ -57,9 +58,14 @@ class SettingsKey {
     // kDone, kNotFound or kWrongType; out changes only on kDone.
     int GetString(std::string_view name, std::string& out) const;
     int GetDword(std::string_view name, uint32_t& out) const;
+    // Binary values (hex:) only.
+    int GetBinary(std::string_view name, std::vector<uint8_t>& out) const;
     // kDone, kReadOnly or kWriteFailed. A string is stored up to its first zero.
     int SetString(std::string_view name, std::string_view value);
     int SetDword(std::string_view name, uint32_t value);
+    int SetBinary(std::string_view name, const uint8_t* data, size_t size);
+    // kDone, kReadOnly, kWriteFailed, or kNotFound when there was no such value.
+    int DeleteValue(std::string_view name);
 
   private:
     SettingsKey(std::string file, std::string fullName, bool writable, unsigned disposition);

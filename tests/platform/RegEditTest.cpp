@@ -195,6 +195,41 @@ TEST_F(RegEditTest, NumberSettingOfTheCurrentUser) {
     EXPECT_EQ(again->FullName(), "HKEY_CURRENT_USER\\Software\\Halvern\\Bench");
 }
 
+// The debugger's start flag: a one-byte binary value, deleted again later.
+TEST_F(RegEditTest, BinaryValueAndDeletion) {
+    using qel::platform::SettingsKey;
+    auto key = SettingsKey::Open(qel::platform::Hive::CurrentUser,
+                                 "Software\\GODSP\\Code Composer\\Settings",
+                                 qel::platform::KeyAccess::ReadWrite);
+    ASSERT_TRUE(key);
+    const uint8_t one = 1;
+    ASSERT_EQ(key->SetBinary("RealtimeStart", &one, 1), SettingsKey::kDone);
+    ASSERT_EQ(key->SetString("Other", "kept"), SettingsKey::kDone);
+    const std::string file = folder_ + "/HKEY_CURRENT_USER.reg";
+    EXPECT_NE(ReadFile(file).find("\n\"RealtimeStart\"=hex:01\n"), std::string::npos)
+        << ReadFile(file);
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(key->GetBinary("realtimestart", bytes), SettingsKey::kDone);
+    EXPECT_EQ(bytes, std::vector<uint8_t>{1});
+    std::string text;
+    EXPECT_EQ(key->GetString("RealtimeStart", text), SettingsKey::kWrongType);
+    EXPECT_EQ(key->GetBinary("Other", bytes), SettingsKey::kWrongType);
+
+    EXPECT_EQ(key->DeleteValue("REALTIMESTART"), SettingsKey::kDone);
+    EXPECT_EQ(key->DeleteValue("RealtimeStart"), SettingsKey::kNotFound);
+    EXPECT_EQ(key->GetBinary("RealtimeStart", bytes), SettingsKey::kNotFound);
+    EXPECT_EQ(ReadFile(file).find("RealtimeStart"), std::string::npos);
+    EXPECT_EQ(key->GetString("Other", text), SettingsKey::kDone);
+    EXPECT_EQ(text, "kept");
+
+    auto reader = SettingsKey::Open(qel::platform::Hive::CurrentUser,
+                                    "Software\\GODSP\\Code Composer\\Settings",
+                                    qel::platform::KeyAccess::Read);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->DeleteValue("Other"), SettingsKey::kReadOnly);
+    EXPECT_EQ(reader->SetBinary("RealtimeStart", &one, 1), SettingsKey::kReadOnly);
+}
+
 // Values of types this code does not use, comments and foreign keys all
 // survive a rewrite unchanged, in their order.
 TEST_F(RegEditTest, RewritingKeepsWhatItDoesNotUnderstand) {
