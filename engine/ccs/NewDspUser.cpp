@@ -2,14 +2,9 @@
 
 #include "engine/Exc.h"
 
-#include <chrono>
-
 namespace {
 
 constexpr const char* kSource = "NewDspUser";
-
-// Bound of one sleep of the wait; the flags are tested again after each.
-constexpr std::chrono::milliseconds kWaitSlice{20};
 
 }  // namespace
 
@@ -49,11 +44,9 @@ const char* CNewDspUser::PendingOperation() const {
 }
 
 void CNewDspUser::Abort() {
-    {
-        std::lock_guard<std::mutex> lock(waitMutex_);
-        abort_.store(true, std::memory_order_release);
-    }
-    waitCv_.notify_all();
+    abort_.store(true, std::memory_order_release);
+    wake_.fetch_add(1, std::memory_order_acq_rel);
+    wake_.notify_all();
 }
 
 template <class Request>
@@ -85,20 +78,22 @@ void CNewDspUser::Perform(Op op, Request&& request) {
 }
 
 void CNewDspUser::Wait() {
-    // Notifications arrive on the bench's threads; this thread only sleeps
-    // until one of them (or Abort) signals. The slice bounds any missed wake.
-    std::unique_lock<std::mutex> lock(waitMutex_);
-    while (!done_.load(std::memory_order_acquire) && !abort_.load(std::memory_order_acquire)) {
-        waitCv_.wait_for(lock, kWaitSlice);
+    // Notifications arrive on the bench's threads; this thread sleeps on the
+    // wake counter until one of them (or Abort) signals. Every signal sets its
+    // flag first and then changes the counter, so none can be missed between
+    // the look at the flags and the sleep.
+    for (;;) {
+        const uint32_t seen = wake_.load(std::memory_order_acquire);
+        if (done_.load(std::memory_order_acquire) || abort_.load(std::memory_order_acquire)) return;
+        wake_.wait(seen, std::memory_order_acquire);
     }
 }
 
 void CNewDspUser::SetDone() {
-    {
-        std::lock_guard<std::mutex> lock(waitMutex_);
-        done_.store(true, std::memory_order_release);
-    }
-    waitCv_.notify_all();
+    // The error state was stored before: the waiter reads it after the flag.
+    done_.store(true, std::memory_order_release);
+    wake_.fetch_add(1, std::memory_order_acq_rel);
+    wake_.notify_all();
 }
 
 void CNewDspUser::TellOwner() {

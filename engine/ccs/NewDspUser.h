@@ -5,9 +5,7 @@
 #include "engine/ccs/CCSWrappers.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 // Told when the debugger reports a target event that the DSP user did not
 // ask for: the target's state can no longer be trusted.
@@ -90,7 +88,7 @@ private:
     std::atomic<int32_t> error_{NoError};
     std::atomic<Op> pending_{Op::None};
     std::atomic<CDspUserOwner*> owner_{nullptr};
-    // Wakes the wait; the flags stay the truth.
-    std::mutex waitMutex_;
-    std::condition_variable waitCv_;
+    // Changed after every flag change; the wait sleeps on it (atomic wait),
+    // the flags stay the truth.
+    std::atomic<uint32_t> wake_{0};
 };
