@@ -1,0 +1,5 @@
+#include "builder/GorlinApp.h"
+
+int main(int argc, char** argv) {
+    return RunGorlin(argc, argv);
+}
