@@ -439,9 +439,11 @@ enum class Fault : int32_t {
     RefuseRequest = 8,
     // The next `count` programmer commands never complete.
     ProgrammerHang = 9,
-    // `count` = K >= 1: in the next programmer command 4 the power fails right
-    // after the K-th flash write; the image keeps exactly what was written,
-    // and the target fails every request until it is reset.
+    // `count` = K >= 1: the power fails right after the K-th flash write that
+    // programmer commands 4 make from now on (a flash write programs one
+    // sector); the image keeps exactly what was written, and the target fails
+    // every request until it is reset (memory and load requests complete with
+    // failure, Halt and Run return kTargetDead).
     PowerCut = 10,
 };
 

@@ -15,8 +15,8 @@ uint32_t U32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
-void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+void PutU32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 }  // namespace
@@ -80,22 +80,29 @@ ChainWalk WalkChain(const FlashReader& reader, uint32_t flashSize) {
 }
 
 std::vector<uint8_t> BuildDirectory(const ChainWalk& walk, uint32_t maxLength) {
-    std::vector<uint8_t> out;
-    if (!walk.validInit) return out;
+    if (!walk.validInit) return {};
     const size_t headLength = 4 + kInitHeaderSize;
-    if (maxLength < headLength) return out;
-    PutU32(out, 0);
-    out.insert(out.end(), walk.init, walk.init + kInitHeaderSize);
-    uint32_t entries = 0;
+    if (maxLength < headLength) return {};
+    size_t length = headLength;
+    size_t entries = 0;
     for (const ChainBlock& b : walk.blocks) {
-        const size_t length = 4 + kBlockHeaderSize + b.extra.size();
-        if (out.size() + length > maxLength) break;
-        PutU32(out, b.offset);
-        for (uint32_t word : b.header) PutU32(out, word);
-        out.insert(out.end(), b.extra.begin(), b.extra.end());
+        const size_t entry = 4 + kBlockHeaderSize + b.extra.size();
+        if (length + entry > maxLength) break;
+        length += entry;
         ++entries;
     }
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(entries >> (8 * i));
+    std::vector<uint8_t> out(length);
+    uint8_t* p = out.data();
+    PutU32(p, static_cast<uint32_t>(entries));
+    std::memcpy(p + 4, walk.init, kInitHeaderSize);
+    p += headLength;
+    for (size_t i = 0; i < entries; ++i) {
+        const ChainBlock& b = walk.blocks[i];
+        PutU32(p, b.offset);
+        for (int w = 0; w < 12; ++w) PutU32(p + 4 + 4 * w, b.header[w]);
+        if (!b.extra.empty()) std::memcpy(p + 4 + kBlockHeaderSize, b.extra.data(), b.extra.size());
+        p += 4 + kBlockHeaderSize + b.extra.size();
+    }
     return out;
 }
 
