@@ -26,17 +26,18 @@ constexpr uint32_t kAddress = 0x80000000;  // SDRAM of the first processor
 
 // One bench with its flash images in a folder of its own, timing off.
 class Bench {
-public:
+  public:
     Bench() {
         std::random_device random;
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("qel-ccs-bench-" + std::to_string(random()));
+        folder_ =
+            std::filesystem::temp_directory_path() / ("qel-ccs-bench-" + std::to_string(random()));
         std::filesystem::create_directories(folder_);
         BenchOptions options;
         options.stateFolder = folder_.string();
         options.descriptionText = QelBenchDefaultDescription() + "\ntiming off\n";
         IApplication* raw = nullptr;
-        if (Failed(QelBenchCreate(options, &raw))) throw std::runtime_error("no bench");
+        if (Failed(QelBenchCreate(options, &raw)))
+            throw std::runtime_error("no bench");
         app_ = CCApplication(raw, false);
         user = CNewDspUser(app_.GetDspBoards().Item(0).GetDspTasks().Item(0).GetDspUser());
     }
@@ -48,7 +49,7 @@ public:
 
     CNewDspUser user;
 
-private:
+  private:
     std::filesystem::path folder_;
     CCApplication app_;
 };

@@ -34,7 +34,8 @@ constexpr SystemMessage kSystemMessages[] = {
 };
 
 void CopyText(char* target, size_t size, const char* text) {
-    if (size == 0) return;
+    if (size == 0)
+        return;
     size_t n = strnlen(text, size - 1);
     memcpy(target, text, n);
     target[n] = '\0';
@@ -42,7 +43,9 @@ void CopyText(char* target, size_t size, const char* text) {
 
 }  // namespace
 
-CCException::CCException(int32_t code) : code_(code) { Compose(); }
+CCException::CCException(int32_t code) : code_(code) {
+    Compose();
+}
 
 CCException::CCException(const char* message) {
     CopyText(message_, sizeof(message_), message ? message : "");
@@ -56,10 +59,13 @@ CCException::CCException(int32_t code, const char* message) : code_(code) {
 
 CCException::~CCException() = default;
 
-void CCException::Compose() { GetErrorMessage(text_, sizeof(text_)); }
+void CCException::Compose() {
+    GetErrorMessage(text_, sizeof(text_));
+}
 
 bool CCException::GetErrorMessage(char* buffer, size_t size) const {
-    if (buffer == nullptr || size == 0) return false;
+    if (buffer == nullptr || size == 0)
+        return false;
     if (code_ == 0 || (message_[0] != '\0' && code_ >= CCS_E_INVALID_WRAPPER)) {
         CopyText(buffer, size, message_);
     } else {

@@ -13,7 +13,7 @@
 constexpr int32_t CCS_E_INVALID_WRAPPER = static_cast<int32_t>(0x80040200u);
 
 class __attribute__((visibility("default"))) CCException : public std::exception {
-public:
+  public:
     // From a failed status code; the message stays empty.
     explicit CCException(int32_t code);
     // From a text; the code is 0.
@@ -39,7 +39,7 @@ public:
     // The system's description of a status code, "\r\n" terminated.
     static const char* SystemText(int32_t code, char* buffer, size_t size);
 
-private:
+  private:
     void Compose();
 
     int32_t code_ = 0;

@@ -21,7 +21,8 @@ HResult Plain(Sink& sink, Handler handler) {
 
 // A handler that takes one address.
 template <class Sink>
-HResult Address(Sink& sink, bench::IDspValue* address, void (CCDspUser::*handler)(const CCDspAddr&)) {
+HResult Address(Sink& sink, bench::IDspValue* address,
+                void (CCDspUser::*handler)(const CCDspAddr&)) {
     return sink.Deliver([&](CCDspUser& owner) {
         return WithObject<CCDspAddr>(address, [&](const CCDspAddr& a) { (owner.*handler)(a); });
     });
@@ -31,8 +32,12 @@ HResult Address(Sink& sink, bench::IDspValue* address, void (CCDspUser::*handler
 
 // ---------------------------------------------------------------- application
 
-HResult CCApplicationEvents::OnAppStarted() { return Plain(*this, &CCApplication::OnAppStarted); }
-HResult CCApplicationEvents::OnAppExiting() { return Plain(*this, &CCApplication::OnAppExiting); }
+HResult CCApplicationEvents::OnAppStarted() {
+    return Plain(*this, &CCApplication::OnAppStarted);
+}
+HResult CCApplicationEvents::OnAppExiting() {
+    return Plain(*this, &CCApplication::OnAppExiting);
+}
 HResult CCApplicationEvents::OnBoardsChanged() {
     return Plain(*this, &CCApplication::OnBoardsChanged);
 }
@@ -45,15 +50,20 @@ HResult CCApplicationEvents::OnWorkspaceChanged() {
 HResult CCDspUserEvents::OnTextRequest(std::string* text) {
     return Deliver([&](CCDspUser& owner) {
         std::string answer = owner.OnTextRequest();
-        if (text != nullptr) *text = std::move(answer);
+        if (text != nullptr)
+            *text = std::move(answer);
         return kOk;
     });
 }
-HResult CCDspUserEvents::OnRunning() { return Plain(*this, &CCDspUser::OnRunning); }
+HResult CCDspUserEvents::OnRunning() {
+    return Plain(*this, &CCDspUser::OnRunning);
+}
 HResult CCDspUserEvents::OnHalted(bench::IDspValue* address) {
     return Address(*this, address, &CCDspUser::OnHalted);
 }
-HResult CCDspUserEvents::OnStepped() { return Plain(*this, &CCDspUser::OnStepped); }
+HResult CCDspUserEvents::OnStepped() {
+    return Plain(*this, &CCDspUser::OnStepped);
+}
 HResult CCDspUserEvents::OnMemoryDone(bench::IDspMemory* memory, VariantBool failed) {
     return Deliver([&](CCDspUser& owner) {
         return WithObject<CCDspMemory>(
@@ -96,9 +106,10 @@ HResult CCDspUserEvents::OnProbePointSet(bench::IDspValue* address) {
 HResult CCDspUserEvents::OnProbePointCleared(bench::IDspValue* address) {
     return Address(*this, address, &CCDspUser::OnProbePointCleared);
 }
-HResult CCDspUserEvents::OnSymbolsChanged() { return Plain(*this, &CCDspUser::OnSymbolsChanged); }
-HResult CCDspUserEvents::OnValueChanged(bench::IDspValue* value, int32_t number,
-                                        const char* text) {
+HResult CCDspUserEvents::OnSymbolsChanged() {
+    return Plain(*this, &CCDspUser::OnSymbolsChanged);
+}
+HResult CCDspUserEvents::OnValueChanged(bench::IDspValue* value, int32_t number, const char* text) {
     return Deliver([&](CCDspUser& owner) {
         return WithObject<CCDspValue>(value, [&](const CCDspValue& v) {
             owner.OnValueChanged(v, number, std::string(text != nullptr ? text : ""));
@@ -135,12 +146,20 @@ HResult CCDspUserEvents2::OnLValueChanged(bench::ILValue* value, int32_t number,
         });
     });
 }
-HResult CCDspUserEvents2::OnWatchesCleared() { return Plain(*this, &CCDspUser::OnWatchesCleared); }
+HResult CCDspUserEvents2::OnWatchesCleared() {
+    return Plain(*this, &CCDspUser::OnWatchesCleared);
+}
 
-HResult CCDspUserEvents3::OnConfigChanged() { return Plain(*this, &CCDspUser::OnConfigChanged); }
+HResult CCDspUserEvents3::OnConfigChanged() {
+    return Plain(*this, &CCDspUser::OnConfigChanged);
+}
 
-HResult CCDspUserEvents4::OnBuildStarted() { return Plain(*this, &CCDspUser::OnBuildStarted); }
-HResult CCDspUserEvents4::OnBuildFinished() { return Plain(*this, &CCDspUser::OnBuildFinished); }
+HResult CCDspUserEvents4::OnBuildStarted() {
+    return Plain(*this, &CCDspUser::OnBuildStarted);
+}
+HResult CCDspUserEvents4::OnBuildFinished() {
+    return Plain(*this, &CCDspUser::OnBuildFinished);
+}
 HResult CCDspUserEvents4::OnBuildCancelled() {
     return Plain(*this, &CCDspUser::OnBuildCancelled);
 }
@@ -150,7 +169,9 @@ HResult CCDspUserEvents4::OnRealtimeChanged(VariantBool on) {
         return kOk;
     });
 }
-HResult CCDspUserEvents4::OnProjectChanged() { return Plain(*this, &CCDspUser::OnProjectChanged); }
+HResult CCDspUserEvents4::OnProjectChanged() {
+    return Plain(*this, &CCDspUser::OnProjectChanged);
+}
 
 HResult CCDspUserEvents5::OnTargetConnecting() {
     return Plain(*this, &CCDspUser::OnTargetConnecting);
@@ -166,9 +187,13 @@ HResult CCDspUserEvents6::OnDebugSessionChanged() {
     return Plain(*this, &CCDspUser::OnDebugSessionChanged);
 }
 
-HResult CCDspUserEvents7::OnSymbolsLoaded() { return Plain(*this, &CCDspUser::OnSymbolsLoaded); }
+HResult CCDspUserEvents7::OnSymbolsLoaded() {
+    return Plain(*this, &CCDspUser::OnSymbolsLoaded);
+}
 
-HResult CCDspUserEvents9::OnGelReloaded() { return Plain(*this, &CCDspUser::OnGelReloaded); }
+HResult CCDspUserEvents9::OnGelReloaded() {
+    return Plain(*this, &CCDspUser::OnGelReloaded);
+}
 
 HResult CCDspUserEvents10::OnClockChanged(VariantBool on) {
     return Deliver([&](CCDspUser& owner) {
@@ -188,7 +213,11 @@ HResult CCDspUserEvents12::OnProfilingChanged(VariantBool on) {
     });
 }
 
-HResult CCDspUserEvents13::OnCpuReset() { return Plain(*this, &CCDspUser::OnCpuReset); }
-HResult CCDspUserEvents13::OnCpuStarted() { return Plain(*this, &CCDspUser::OnCpuStarted); }
+HResult CCDspUserEvents13::OnCpuReset() {
+    return Plain(*this, &CCDspUser::OnCpuReset);
+}
+HResult CCDspUserEvents13::OnCpuStarted() {
+    return Plain(*this, &CCDspUser::OnCpuStarted);
+}
 
 }  // namespace qel::ccs

@@ -17,12 +17,12 @@ namespace qel::ccs {
 
 // The dual interfaces' dispatch identifier; a sink answers it with its events
 // interface.
-inline constexpr bench::Guid kIidDispatch{0x00020400, 0x0000, 0x0000,
-                                          {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr bench::Guid kIidDispatch{
+    0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // What an owner wrapper needs of a sink, whatever its events interface.
 class CEventSink {
-public:
+  public:
     virtual const bench::Guid& EventsIid() const = 0;
     // Registers with source's connection point for the events interface,
     // after dropping any earlier registration. Failures leave it
@@ -38,20 +38,21 @@ public:
     virtual uint32_t AddSinkRef() = 0;
     virtual uint32_t ReleaseSinkRef() = 0;
 
-protected:
+  protected:
     ~CEventSink() = default;
 };
 
 // One sink for the events interface Events, forwarding to Owner.
 template <class Owner, class Events>
 class CComEventSink : public Events, public CEventSink {
-public:
+  public:
     explicit CComEventSink(Owner* owner) : owner_(owner) {}
     CComEventSink(const CComEventSink&) = delete;
     CComEventSink& operator=(const CComEventSink&) = delete;
 
     bench::HResult QueryInterface(const bench::Guid& iid, void** out) override {
-        if (out == nullptr) return bench::kPointer;
+        if (out == nullptr)
+            return bench::kPointer;
         if (iid == Events::kIid || iid == kIidDispatch || iid == bench::IUnknown::kIid) {
             *out = static_cast<Events*>(this);
             AddRef();
@@ -65,10 +66,12 @@ public:
     uint32_t Release() override {
         uint32_t count = refs_.load(std::memory_order_relaxed);
         do {
-            if (count == 0) return 0;
+            if (count == 0)
+                return 0;
         } while (!refs_.compare_exchange_weak(count, count - 1, std::memory_order_acq_rel,
                                               std::memory_order_relaxed));
-        if (count == 1) delete this;
+        if (count == 1)
+            delete this;
         return count - 1;
     }
 
@@ -76,7 +79,8 @@ public:
 
     void Connect(bench::IUnknown* source) override {
         Disconnect();
-        if (source == nullptr) return;
+        if (source == nullptr)
+            return;
         bench::IConnectionPointContainer* container = nullptr;
         if (bench::Failed(source->QueryInterface(bench::IConnectionPointContainer::kIid,
                                                  reinterpret_cast<void**>(&container))) ||
@@ -85,7 +89,8 @@ public:
         bench::IConnectionPoint* point = nullptr;
         const bench::HResult found = container->FindConnectionPoint(Events::kIid, &point);
         container->Release();
-        if (bench::Failed(found) || point == nullptr) return;
+        if (bench::Failed(found) || point == nullptr)
+            return;
         // Open the gate before registering: the first notification can come
         // before Advise returns.
         SetActive(true);
@@ -100,7 +105,8 @@ public:
     }
     void Disconnect() override {
         if (point_ != nullptr) {
-            if (cookie_ != 0) point_->Unadvise(cookie_);
+            if (cookie_ != 0)
+                point_->Unadvise(cookie_);
             point_->Release();
             point_ = nullptr;
         }
@@ -122,7 +128,8 @@ public:
     template <class Call>
     bench::HResult Deliver(Call&& call) {
         std::lock_guard<std::recursive_mutex> lock(gate_);
-        if (!active_ || owner_ == nullptr) return bench::kOk;
+        if (!active_ || owner_ == nullptr)
+            return bench::kOk;
         try {
             return call(*owner_);
         } catch (const CCException&) {
@@ -132,10 +139,10 @@ public:
         }
     }
 
-protected:
+  protected:
     ~CComEventSink() { Disconnect(); }
 
-private:
+  private:
     void SetActive(bool on) {
         std::lock_guard<std::recursive_mutex> lock(gate_);
         active_ = on;
@@ -143,7 +150,7 @@ private:
 
     // Recursive: a handler may disconnect its own wrapper.
     std::recursive_mutex gate_;
-    Owner* owner_;  // guarded by gate_
+    Owner* owner_;         // guarded by gate_
     bool active_ = false;  // guarded by gate_
     std::atomic<uint32_t> refs_{0};
     bench::IConnectionPoint* point_ = nullptr;
@@ -154,27 +161,34 @@ private:
 // call(wrapper). A missing object answers kFail, a refused one the refusal.
 template <class Wrapper, class Call>
 bench::HResult WithObject(bench::IUnknown* object, Call&& call) {
-    if (object == nullptr) return bench::kFail;
+    if (object == nullptr)
+        return bench::kFail;
     typename Wrapper::Interface* typed = nullptr;
     const bench::HResult r =
         object->QueryInterface(Wrapper::Interface::kIid, reinterpret_cast<void**>(&typed));
-    if (bench::Failed(r)) return r;
-    if (typed == nullptr) return bench::kFail;
+    if (bench::Failed(r))
+        return r;
+    if (typed == nullptr)
+        return bench::kFail;
     Wrapper wrapper(typed, false);
     call(wrapper);
     return bench::kOk;
 }
 
 // A boolean that only counts when it is the automation value for true.
-inline bool IsTrue(bench::VariantBool value) { return value == bench::kVariantTrue; }
+inline bool IsTrue(bench::VariantBool value) {
+    return value == bench::kVariantTrue;
+}
 // A boolean where any non-zero value counts.
-inline bool IsNonZero(bench::VariantBool value) { return value != 0; }
+inline bool IsNonZero(bench::VariantBool value) {
+    return value != 0;
+}
 
 // ---------------------------------------------------------------- concrete sinks
 
 class CCApplicationEvents final
     : public CComEventSink<CCApplication, bench::ICodeComposerAppEvents> {
-public:
+  public:
     using CComEventSink::CComEventSink;
     bench::HResult OnAppStarted() override;
     bench::HResult OnAppExiting() override;
@@ -183,7 +197,7 @@ public:
 };
 
 class CCDspUserEvents final : public CComEventSink<CCDspUser, bench::IDspUserEvents> {
-public:
+  public:
     using CComEventSink::CComEventSink;
     bench::HResult OnTextRequest(std::string* text) override;
     bench::HResult OnRunning() override;
@@ -208,7 +222,7 @@ public:
 };
 
 class CCDspUserEvents2 final : public CComEventSink<CCDspUser, bench::IDspUserEvents2> {
-public:
+  public:
     using CComEventSink::CComEventSink;
     bench::HResult OnLValueChanged(bench::ILValue* value, int32_t number, bench::VariantBool flag,
                                    const char* text) override;
@@ -216,13 +230,13 @@ public:
 };
 
 class CCDspUserEvents3 final : public CComEventSink<CCDspUser, bench::IDspUserEvents3> {
-public:
+  public:
     using CComEventSink::CComEventSink;
     bench::HResult OnConfigChanged() override;
 };
 
 class CCDspUserEvents4 final : public CComEventSink<CCDspUser, bench::IDspUserEvents4> {
-public:
+  public:
     using CComEventSink::CComEventSink;
     bench::HResult OnBuildStarted() override;
     bench::HResult OnBuildFinished() override;
@@ -232,50 +246,50 @@ public:
 };
 
 class CCDspUserEvents5 final : public CComEventSink<CCDspUser, bench::IDspUserEvents5> {
-public:
+  public:
     using CComEventSink::CComEventSink;
     bench::HResult OnTargetConnecting() override;
     bench::HResult OnTargetConnected(bench::VariantBool connected) override;
 };
 
 class CCDspUserEvents6 final : public CComEventSink<CCDspUser, bench::IDspUserEvents6> {
-public:
+  public:
     using CComEventSink::CComEventSink;
     bench::HResult OnDebugSessionChanged() override;
 };
 
 class CCDspUserEvents7 final : public CComEventSink<CCDspUser, bench::IDspUserEvents7> {
-public:
+  public:
     using CComEventSink::CComEventSink;
     bench::HResult OnSymbolsLoaded() override;
 };
 
 class CCDspUserEvents9 final : public CComEventSink<CCDspUser, bench::IDspUserEvents9> {
-public:
+  public:
     using CComEventSink::CComEventSink;
     bench::HResult OnGelReloaded() override;
 };
 
 class CCDspUserEvents10 final : public CComEventSink<CCDspUser, bench::IDspUserEvents10> {
-public:
+  public:
     using CComEventSink::CComEventSink;
     bench::HResult OnClockChanged(bench::VariantBool on) override;
 };
 
 class CCDspUserEvents11 final : public CComEventSink<CCDspUser, bench::IDspUserEvents11> {
-public:
+  public:
     using CComEventSink::CComEventSink;
     bench::HResult OnMemoryMapChanged() override;
 };
 
 class CCDspUserEvents12 final : public CComEventSink<CCDspUser, bench::IDspUserEvents12> {
-public:
+  public:
     using CComEventSink::CComEventSink;
     bench::HResult OnProfilingChanged(bench::VariantBool on) override;
 };
 
 class CCDspUserEvents13 final : public CComEventSink<CCDspUser, bench::IDspUserEvents13> {
-public:
+  public:
     using CComEventSink::CComEventSink;
     bench::HResult OnCpuReset() override;
     bench::HResult OnCpuStarted() override;

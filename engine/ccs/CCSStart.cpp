@@ -27,7 +27,8 @@ void DeleteValue(Key& key, std::string_view name) {
         key.DeleteValue(name);
     } else {
         uint32_t old = 0;
-        if (key.GetDword(name, old) != Key::kNotFound) key.SetDword(name, 0);
+        if (key.GetDword(name, old) != Key::kNotFound)
+            key.SetDword(name, 0);
     }
 }
 template <class Key>
@@ -43,32 +44,35 @@ void SetBinaryByte(Key& key, std::string_view name, uint8_t byte) {
 #ifdef QEL_CCS_HAVE_SETTINGS
 // The key in this user's settings hive.
 class CHiveStartSettings final : public CStartSettings {
-public:
+  public:
     bool Open() override {
         using platform::Hive;
         using platform::KeyAccess;
         using platform::SettingsKey;
         // Opened, never created: a missing key means the debugger was never set up.
-        if (!SettingsKey::Open(Hive::CurrentUser, kSettingsKey, KeyAccess::Read)) return false;
+        if (!SettingsKey::Open(Hive::CurrentUser, kSettingsKey, KeyAccess::Read))
+            return false;
         key_ = SettingsKey::Open(Hive::CurrentUser, kSettingsKey, KeyAccess::ReadWrite);
         return key_ != nullptr;
     }
     void DeleteRealtimeStart() override {
-        if (key_) DeleteValue(*key_, kRealtimeValue);
+        if (key_)
+            DeleteValue(*key_, kRealtimeValue);
     }
     void SetRealtimeStart() override {
         // Every change lands in the hive file at once: nothing to flush.
-        if (key_) SetBinaryByte(*key_, kRealtimeValue, 1);
+        if (key_)
+            SetBinaryByte(*key_, kRealtimeValue, 1);
     }
     void Close() override { key_.reset(); }
 
-private:
+  private:
     std::unique_ptr<platform::SettingsKey> key_;
 };
 #else
 // Without a settings store the key never opens.
 class CHiveStartSettings final : public CStartSettings {
-public:
+  public:
     bool Open() override { return false; }
     void DeleteRealtimeStart() override {}
     void SetRealtimeStart() override {}
@@ -83,7 +87,9 @@ void StandardErrorMessageBox(const char* caption, const char* text) {
 CStartSettings* g_settings = nullptr;
 MessageBoxFn g_messageBox = nullptr;
 
-void ShowMessage(const char* text) { (g_messageBox ? g_messageBox : StandardErrorMessageBox)(kCaption, text); }
+void ShowMessage(const char* text) {
+    (g_messageBox ? g_messageBox : StandardErrorMessageBox)(kCaption, text);
+}
 
 // Creates the server object, runs it and asks for the application; the
 // first failing step's code is the result.
@@ -92,12 +98,15 @@ HResult CreateApplication(IApplication** out) {
     IUnknown* object = nullptr;
     HResult result = QelBenchCreateInstance(kClsidApplication, IUnknown::kIid,
                                             reinterpret_cast<void**>(&object));
-    if (Failed(result)) return result;
-    if (object == nullptr) return kPointer;
+    if (Failed(result))
+        return result;
+    if (object == nullptr)
+        return kPointer;
     result = QelBenchRun(object);
     if (Succeeded(result)) {
         result = object->QueryInterface(IApplication::kIid, reinterpret_cast<void**>(out));
-        if (Succeeded(result) && *out == nullptr) result = kNoInterface;
+        if (Succeeded(result) && *out == nullptr)
+            result = kNoInterface;
     }
     object->Release();
     return result;
@@ -105,8 +114,12 @@ HResult CreateApplication(IApplication** out) {
 
 }  // namespace
 
-void SetStartSettings(CStartSettings* settings) { g_settings = settings; }
-void SetMessageBox(MessageBoxFn messageBox) { g_messageBox = messageBox; }
+void SetStartSettings(CStartSettings* settings) {
+    g_settings = settings;
+}
+void SetMessageBox(MessageBoxFn messageBox) {
+    g_messageBox = messageBox;
+}
 
 }  // namespace qel::ccs
 
@@ -128,8 +141,8 @@ CCApplication CCApplication::Start(bool realtime) {
     HResult result = kOk;
     IUnknown* active = nullptr;
     if (Succeeded(QelBenchGetActiveObject(kClsidApplication, &active)) && active != nullptr) {
-        if (Failed(active->QueryInterface(IApplication::kIid,
-                                          reinterpret_cast<void**>(&application))))
+        if (Failed(
+                active->QueryInterface(IApplication::kIid, reinterpret_cast<void**>(&application))))
             application = nullptr;
         active->Release();
     }
@@ -147,16 +160,22 @@ CCApplication CCApplication::Start(bool realtime) {
                 }
             }
             result = CreateApplication(&application);
-            if (keyOpen) settings.DeleteRealtimeStart();
+            if (keyOpen)
+                settings.DeleteRealtimeStart();
         }
     }
     if (started) {
-        if (realtime) ShowMessage("Could not start in realtime mode.\nCode Composer already started.");
-        if (application == nullptr) result = CreateApplication(&application);
+        if (realtime)
+            ShowMessage("Could not start in realtime mode.\nCode Composer already started.");
+        if (application == nullptr)
+            result = CreateApplication(&application);
     }
-    if (keyOpen) settings.Close();
+    if (keyOpen)
+        settings.Close();
 
-    if (Failed(result)) throw CCException(result);
-    if (application == nullptr) throw CCException(kFail);
+    if (Failed(result))
+        throw CCException(result);
+    if (application == nullptr)
+        throw CCException(kFail);
     return CCApplication(application, false);
 }

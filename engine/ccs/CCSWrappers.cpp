@@ -57,8 +57,7 @@ CCDspUser CCDspTask::GetDspUser() const {
 
 // ---------------------------------------------------------------- values and memory
 
-CCDspValue::CCDspValue(const CCDspUser& user, int32_t typeCode, uint32_t value)
-    : CCDspValue() {
+CCDspValue::CCDspValue(const CCDspUser& user, int32_t typeCode, uint32_t value) : CCDspValue() {
     *this = user.CreateValue(typeCode, value);
 }
 
@@ -66,7 +65,8 @@ CCDspValue& CCDspValue::operator=(const CCDspValue& other) {
     if (IsValid()) {
         IDspValue* target = Checked();
         IDspValue* source = other.Checked();
-        if (source != target) Check(target->Assign(source));
+        if (source != target)
+            Check(target->Assign(source));
     } else {
         ReplaceObject(other.Checked());
     }
@@ -79,7 +79,9 @@ uint32_t CCDspValue::GetValue() const {
     return value;
 }
 
-void CCDspValue::SetValue(uint32_t value) const { Check(Checked()->SetValue(value)); }
+void CCDspValue::SetValue(uint32_t value) const {
+    Check(Checked()->SetValue(value));
+}
 
 CCDspAddr::CCDspAddr(const CCDspUser& user, uint32_t address)
     : CCDspValue(user, CCS_TYPE_ADDRESS, address) {}
@@ -94,7 +96,8 @@ CCDspMemory& CCDspMemory::operator=(const CCDspMemory& other) {
     if (IsValid()) {
         IDspMemory* target = Checked();
         IDspMemory* source = other.Checked();
-        if (source != target) Check(target->Assign(source));
+        if (source != target)
+            Check(target->Assign(source));
     } else {
         ReplaceObject(other.Checked());
     }
@@ -172,29 +175,44 @@ uint32_t CCLValue::GetValue() const {
 
 namespace {
 
-VariantBool ToVariant(bool value) { return value ? kVariantTrue : kVariantFalse; }
+VariantBool ToVariant(bool value) {
+    return value ? kVariantTrue : kVariantFalse;
+}
 
 qel::ccs::CEventSink* NewUserSink(CCDspUser* owner, int index) {
     using namespace qel::ccs;
     switch (index) {
-        case 0: return new CCDspUserEvents(owner);
-        case 1: return new CCDspUserEvents2(owner);
-        case 2: return new CCDspUserEvents3(owner);
-        case 3: return new CCDspUserEvents4(owner);
-        case 4: return new CCDspUserEvents5(owner);
-        case 5: return new CCDspUserEvents6(owner);
-        case 6: return new CCDspUserEvents7(owner);
-        case 7: return new CCDspUserEvents9(owner);
-        case 8: return new CCDspUserEvents10(owner);
-        case 9: return new CCDspUserEvents11(owner);
-        case 10: return new CCDspUserEvents12(owner);
-        default: return new CCDspUserEvents13(owner);
+        case 0:
+            return new CCDspUserEvents(owner);
+        case 1:
+            return new CCDspUserEvents2(owner);
+        case 2:
+            return new CCDspUserEvents3(owner);
+        case 3:
+            return new CCDspUserEvents4(owner);
+        case 4:
+            return new CCDspUserEvents5(owner);
+        case 5:
+            return new CCDspUserEvents6(owner);
+        case 6:
+            return new CCDspUserEvents7(owner);
+        case 7:
+            return new CCDspUserEvents9(owner);
+        case 8:
+            return new CCDspUserEvents10(owner);
+        case 9:
+            return new CCDspUserEvents11(owner);
+        case 10:
+            return new CCDspUserEvents12(owner);
+        default:
+            return new CCDspUserEvents13(owner);
     }
 }
 
 int UserEventsIndex(const Guid& events) {
     for (int i = 0; i < kUserEventsCount; ++i) {
-        if (kUserEventsIids[i] == events) return i;
+        if (kUserEventsIids[i] == events)
+            return i;
     }
     return -1;
 }
@@ -202,9 +220,11 @@ int UserEventsIndex(const Guid& events) {
 // Connects (creating the sink on first use) or disconnects one sink.
 template <class Factory>
 void ConnectSink(qel::ccs::CEventSink*& sink, bool on, IUnknown* source, Factory&& make) {
-    if (source == nullptr) return;
+    if (source == nullptr)
+        return;
     if (sink == nullptr) {
-        if (!on) return;
+        if (!on)
+            return;
         sink = make();
         sink->AddSinkRef();
     }
@@ -216,7 +236,8 @@ void ConnectSink(qel::ccs::CEventSink*& sink, bool on, IUnknown* source, Factory
 }
 
 void DropSink(qel::ccs::CEventSink*& sink) {
-    if (sink == nullptr) return;
+    if (sink == nullptr)
+        return;
     sink->Detach();
     sink->ReleaseSinkRef();
     sink = nullptr;
@@ -233,18 +254,24 @@ CCDspUser::CCDspUser(IDspUser* object, bool addRef) : CComWrapper(object, addRef
 CCDspUser::CCDspUser(NoConnect, IDspUser* object, bool addRef)
     : CComWrapper(object, addRef, "CCDspUser") {}
 
-CCDspUser::CCDspUser(const CCDspUser& other) : CComWrapper(other) { ConnectAllEvents(true); }
+CCDspUser::CCDspUser(const CCDspUser& other) : CComWrapper(other) {
+    ConnectAllEvents(true);
+}
 
 CCDspUser& CCDspUser::operator=(const CCDspUser& other) {
-    if (this == &other) return *this;
+    if (this == &other)
+        return *this;
     const bool connect = other.AllConnected();
     ConnectAllEvents(false);
     ReplaceObject(other.GetInterface());
-    if (connect) ConnectAllEvents(true);
+    if (connect)
+        ConnectAllEvents(true);
     return *this;
 }
 
-CCDspUser::~CCDspUser() { DisconnectForDestruction(); }
+CCDspUser::~CCDspUser() {
+    DisconnectForDestruction();
+}
 
 void CCDspUser::DisconnectForDestruction() {
     for (qel::ccs::CEventSink*& sink : sinks_) DropSink(sink);
@@ -252,9 +279,10 @@ void CCDspUser::DisconnectForDestruction() {
 
 void CCDspUser::ConnectEvents(bool on, const Guid& events) {
     const int index = UserEventsIndex(events);
-    if (index < 0) return;
+    if (index < 0)
+        return;
     ConnectSink(sinks_[index], on, GetInterface(),
-                           [this, index] { return NewUserSink(this, index); });
+                [this, index] { return NewUserSink(this, index); });
 }
 
 bool CCDspUser::IsConnected(const Guid& events) const {
@@ -268,13 +296,13 @@ void CCDspUser::ConnectAllEvents(bool on) {
 
 bool CCDspUser::AllConnected() const {
     for (const Guid& events : kUserEventsIids) {
-        if (!IsConnected(events)) return false;
+        if (!IsConnected(events))
+            return false;
     }
     return true;
 }
 
-CCDspMemory CCDspUser::CreateMemory(const CCDspValue& address, uint32_t size,
-                                    int32_t third) const {
+CCDspMemory CCDspUser::CreateMemory(const CCDspValue& address, uint32_t size, int32_t third) const {
     IDspUser* user = Checked();
     address.CheckValid();
     IDspMemory* memory = nullptr;
@@ -294,9 +322,13 @@ void CCDspUser::Run(const char* text, int32_t count) const {
     Check(count == 0 ? user->Run(argument) : user->RunEx(argument, count));
 }
 
-void CCDspUser::Halt() const { Check(Checked()->Halt()); }
+void CCDspUser::Halt() const {
+    Check(Checked()->Halt());
+}
 
-void CCDspUser::Reset() const { Check(Checked()->Reset()); }
+void CCDspUser::Reset() const {
+    Check(Checked()->Reset());
+}
 
 uint32_t CCDspUser::GetProcessorId() const {
     uint32_t id = 0;
@@ -340,35 +372,47 @@ CCApplication::CCApplication(NoConnect, IApplication* object, bool addRef)
     : CComWrapper(object, addRef, "CCApplication") {}
 
 CCApplication::CCApplication(const CCApplication& other) : CComWrapper(other) {
-    if (other.AllConnected()) ConnectAllEvents(true);
+    if (other.AllConnected())
+        ConnectAllEvents(true);
 }
 
 CCApplication& CCApplication::operator=(const CCApplication& other) {
-    if (this == &other) return *this;
+    if (this == &other)
+        return *this;
     const bool connect = other.AllConnected();
     ConnectAllEvents(false);
     ReplaceObject(other.GetInterface());
-    if (connect) ConnectAllEvents(true);
+    if (connect)
+        ConnectAllEvents(true);
     return *this;
 }
 
-CCApplication::~CCApplication() { DisconnectForDestruction(); }
+CCApplication::~CCApplication() {
+    DisconnectForDestruction();
+}
 
-void CCApplication::DisconnectForDestruction() { DropSink(sink_); }
+void CCApplication::DisconnectForDestruction() {
+    DropSink(sink_);
+}
 
 void CCApplication::ConnectEvents(bool on, const Guid& events) {
-    if (!(events == ICodeComposerAppEvents::kIid)) return;
+    if (!(events == ICodeComposerAppEvents::kIid))
+        return;
     ConnectSink(sink_, on, GetInterface(),
-                               [this] { return new qel::ccs::CCApplicationEvents(this); });
+                [this] { return new qel::ccs::CCApplicationEvents(this); });
 }
 
 bool CCApplication::IsConnected(const Guid& events) const {
     return events == ICodeComposerAppEvents::kIid && sink_ != nullptr && sink_->IsConnected();
 }
 
-void CCApplication::ConnectAllEvents(bool on) { ConnectEvents(on, ICodeComposerAppEvents::kIid); }
+void CCApplication::ConnectAllEvents(bool on) {
+    ConnectEvents(on, ICodeComposerAppEvents::kIid);
+}
 
-bool CCApplication::AllConnected() const { return IsConnected(ICodeComposerAppEvents::kIid); }
+bool CCApplication::AllConnected() const {
+    return IsConnected(ICodeComposerAppEvents::kIid);
+}
 
 CCDspBoards CCApplication::GetDspBoards() const {
     IDspBoards* boards = nullptr;

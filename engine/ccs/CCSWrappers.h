@@ -36,7 +36,7 @@ namespace qel::ccs {
 
 // The debugger's own settings key under HKEY_CURRENT_USER as Start uses it.
 class CStartSettings {
-public:
+  public:
     virtual ~CStartSettings() = default;
     // Opens the existing key for setting values; false when it cannot.
     virtual bool Open() = 0;
@@ -60,7 +60,7 @@ void SetMessageBox(MessageBoxFn messageBox);
 // ---------------------------------------------------------------- application
 
 class CCApplication : public CComWrapper<qel::bench::IApplication> {
-public:
+  public:
     CCApplication();
     // Takes over (addRef false) or adds a reference; connects the
     // application notifications.
@@ -86,7 +86,7 @@ public:
     virtual void OnBoardsChanged() {}
     virtual void OnWorkspaceChanged() {}
 
-protected:
+  protected:
     struct NoConnect {};
     // For a derived class that overrides handlers: it connects itself at the
     // end of its own constructor (ConnectAllEvents(true)) and disconnects at
@@ -95,14 +95,14 @@ protected:
     CCApplication(NoConnect, qel::bench::IApplication* object, bool addRef);
     void DisconnectForDestruction();
 
-private:
+  private:
     qel::ccs::CEventSink* sink_ = nullptr;
 };
 
 // ---------------------------------------------------------------- boards and tasks
 
 class CCDspBoards : public CComWrapper<qel::bench::IDspBoards> {
-public:
+  public:
     CCDspBoards() : CComWrapper("CCDspBoards") {}
     CCDspBoards(qel::bench::IDspBoards* object, bool addRef)
         : CComWrapper(object, addRef, "CCDspBoards") {}
@@ -112,7 +112,7 @@ public:
 };
 
 class CCDspBoard : public CComWrapper<qel::bench::IDspBoard> {
-public:
+  public:
     CCDspBoard() : CComWrapper("CCDspBoard") {}
     CCDspBoard(qel::bench::IDspBoard* object, bool addRef)
         : CComWrapper(object, addRef, "CCDspBoard") {}
@@ -122,7 +122,7 @@ public:
 };
 
 class CCDspTasks : public CComWrapper<qel::bench::IDspTasks> {
-public:
+  public:
     CCDspTasks() : CComWrapper("CCDspTasks") {}
     CCDspTasks(qel::bench::IDspTasks* object, bool addRef)
         : CComWrapper(object, addRef, "CCDspTasks") {}
@@ -132,7 +132,7 @@ public:
 };
 
 class CCDspTask : public CComWrapper<qel::bench::IDspTask> {
-public:
+  public:
     CCDspTask() : CComWrapper("CCDspTask") {}
     CCDspTask(qel::bench::IDspTask* object, bool addRef)
         : CComWrapper(object, addRef, "CCDspTask") {}
@@ -144,7 +144,7 @@ public:
 // ---------------------------------------------------------------- values and memory
 
 class CCDspValue : public CComWrapper<qel::bench::IDspValue> {
-public:
+  public:
     CCDspValue() : CComWrapper("CCDspValue") {}
     CCDspValue(qel::bench::IDspValue* object, bool addRef)
         : CComWrapper(object, addRef, "CCDspValue") {}
@@ -162,20 +162,19 @@ public:
 
 // A value of the address type.
 class CCDspAddr : public CCDspValue {
-public:
+  public:
     CCDspAddr() = default;
     CCDspAddr(qel::bench::IDspValue* object, bool addRef) : CCDspValue(object, addRef) {}
     CCDspAddr(const CCDspUser& user, uint32_t address);
 };
 
 class CCDspMemory : public CComWrapper<qel::bench::IDspMemory> {
-public:
+  public:
     CCDspMemory() : CComWrapper("CCDspMemory") {}
     CCDspMemory(qel::bench::IDspMemory* object, bool addRef)
         : CComWrapper(object, addRef, "CCDspMemory") {}
     // The result of user.CreateMemory(address, size, third).
-    CCDspMemory(const CCDspUser& user, const CCDspValue& address, uint32_t size,
-                int32_t third = 0);
+    CCDspMemory(const CCDspUser& user, const CCDspValue& address, uint32_t size, int32_t third = 0);
     CCDspMemory(const CCDspMemory& other) = default;
     // As CCDspValue: a target holding an object takes over the source's
     // address, size and contents into its own object.
@@ -192,14 +191,14 @@ public:
     void WriteBytes(uint32_t offset, const void* buffer, uint32_t length) const;
     void SetWord(uint32_t byteOffset, uint32_t word) const;
 
-protected:
+  protected:
     CCDspMemory(qel::bench::IDspMemory* object, bool addRef, const char* className)
         : CComWrapper(object, addRef, className) {}
 };
 
 // A register, also usable as memory when the object offers memory access.
 class CCDspRegister : public CComWrapper<qel::bench::IDspRegister>, public CCDspMemory {
-public:
+  public:
     using Interface = qel::bench::IDspRegister;
 
     CCDspRegister();
@@ -213,21 +212,18 @@ public:
     void ConnectAllEvents(bool) override {}
     bool AllConnected() const override { return false; }
 
-    qel::bench::IDspRegister* GetInterface() const noexcept {
-        return RegisterBase::GetInterface();
-    }
+    qel::bench::IDspRegister* GetInterface() const noexcept { return RegisterBase::GetInterface(); }
     std::string GetName() const;
     uint32_t GetRegisterValue() const;
 
-private:
+  private:
     using RegisterBase = CComWrapper<qel::bench::IDspRegister>;
 };
 
 class CCLValue : public CComWrapper<qel::bench::ILValue> {
-public:
+  public:
     CCLValue() : CComWrapper("CCLValue") {}
-    CCLValue(qel::bench::ILValue* object, bool addRef)
-        : CComWrapper(object, addRef, "CCLValue") {}
+    CCLValue(qel::bench::ILValue* object, bool addRef) : CComWrapper(object, addRef, "CCLValue") {}
 
     std::string GetName() const;
     uint32_t GetValue() const;
@@ -236,7 +232,7 @@ public:
 // ---------------------------------------------------------------- DSP user
 
 class CCDspUser : public CComWrapper<qel::bench::IDspUser> {
-public:
+  public:
     static constexpr int kEventsCount = qel::bench::kUserEventsCount;
 
     CCDspUser();
@@ -320,7 +316,7 @@ public:
     virtual void OnCpuReset() {}
     virtual void OnCpuStarted() {}
 
-protected:
+  protected:
     struct NoConnect {};
     // For a derived class that overrides handlers: it connects at the end of
     // its own constructor and calls DisconnectForDestruction first in its
@@ -329,6 +325,6 @@ protected:
     CCDspUser(NoConnect, qel::bench::IDspUser* object, bool addRef);
     void DisconnectForDestruction();
 
-private:
+  private:
     qel::ccs::CEventSink* sinks_[kEventsCount] = {};
 };

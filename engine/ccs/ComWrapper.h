@@ -13,32 +13,36 @@ using bench::HResult;
 
 // Throws CCException(code) for a failure code.
 inline void Check(HResult result) {
-    if (bench::Failed(result)) throw CCException(result);
+    if (bench::Failed(result))
+        throw CCException(result);
 }
 
 }  // namespace qel::ccs
 
 template <class I>
 class CComWrapper {
-public:
+  public:
     using Interface = I;
 
     explicit CComWrapper(const char* className) noexcept : className_(className) {}
     // addRef false: takes over the caller's reference; true: adds its own.
     CComWrapper(I* object, bool addRef, const char* className) noexcept
         : object_(object), className_(className) {
-        if (object_ != nullptr && addRef) object_->AddRef();
+        if (object_ != nullptr && addRef)
+            object_->AddRef();
     }
     CComWrapper(const CComWrapper& other) noexcept
         : object_(other.object_), className_(other.className_) {
-        if (object_ != nullptr) object_->AddRef();
+        if (object_ != nullptr)
+            object_->AddRef();
     }
     CComWrapper& operator=(const CComWrapper& other) noexcept {
         ReplaceObject(other.object_);
         return *this;
     }
     virtual ~CComWrapper() {
-        if (object_ != nullptr) object_->Release();
+        if (object_ != nullptr)
+            object_->Release();
     }
 
     virtual bool IsValid() const { return object_ != nullptr; }
@@ -56,24 +60,28 @@ public:
     // Throws the empty-wrapper exception when there is no object.
     void CheckValid() const { (void)Checked(); }
 
-protected:
+  protected:
     // The wrapped object for a call: checked first. A wrapper without an
     // object is exactly what IsNull reports, so no virtual call is needed on
     // this path, which runs once per word moved.
     I* Checked() const {
-        if (object_ == nullptr) qel::ccs::ThrowInvalidWrapper(ClassName());
+        if (object_ == nullptr)
+            qel::ccs::ThrowInvalidWrapper(ClassName());
         return object_;
     }
     // Holds `object` (adding a reference) instead of the current one.
     void ReplaceObject(I* object) noexcept {
-        if (object == object_) return;
-        if (object != nullptr) object->AddRef();
+        if (object == object_)
+            return;
+        if (object != nullptr)
+            object->AddRef();
         I* old = object_;
         object_ = object;
-        if (old != nullptr) old->Release();
+        if (old != nullptr)
+            old->Release();
     }
 
-private:
+  private:
     I* object_ = nullptr;
     const char* className_;
 };

@@ -10,8 +10,7 @@ constexpr const char* kSource = "NewDspUser";
 
 CNewDspUser::CNewDspUser() = default;
 
-CNewDspUser::CNewDspUser(CCDspUser user)
-    : CCDspUser(NoConnect{}, user.GetInterface(), true) {
+CNewDspUser::CNewDspUser(CCDspUser user) : CCDspUser(NoConnect{}, user.GetInterface(), true) {
     // Connected only now, so no notification meets a half-built object.
     ConnectAllEvents(true);
 }
@@ -33,12 +32,18 @@ CNewDspUser::~CNewDspUser() {
 
 const char* CNewDspUser::PendingOperation() const {
     switch (Pending()) {
-        case Op::Halt: return "Halt";
-        case Op::Load: return "Load";
-        case Op::ReadMem: return "ReadMem";
-        case Op::WriteMem: return "WriteMem";
-        case Op::Reset: return "Reset";
-        case Op::None: break;
+        case Op::Halt:
+            return "Halt";
+        case Op::Load:
+            return "Load";
+        case Op::ReadMem:
+            return "ReadMem";
+        case Op::WriteMem:
+            return "WriteMem";
+        case Op::Reset:
+            return "Reset";
+        case Op::None:
+            break;
     }
     return "";
 }
@@ -51,7 +56,8 @@ void CNewDspUser::Abort() {
 
 template <class Request>
 void CNewDspUser::Perform(Op op, Request&& request) {
-    if (IsAborted()) QEL_RAISE(ERR_DSP_USER_ABORTED, kSource);
+    if (IsAborted())
+        QEL_RAISE(ERR_DSP_USER_ABORTED, kSource);
     // A completion left over from an earlier operation must not end this wait.
     done_.store(false, std::memory_order_release);
     error_.store(NoError, std::memory_order_release);
@@ -69,11 +75,16 @@ void CNewDspUser::Perform(Op op, Request&& request) {
     pending_.store(Op::None, std::memory_order_release);
 
     switch (GetErrorState()) {
-        case NoError: return;
-        case MemoryFailed: QEL_RAISE(ERR_CCS_MEMORY_ABORTED, kSource);
-        case LoadFailed: QEL_RAISE(ERR_CCS_LOAD_FAILED, kSource);
-        case ResetFailed: QEL_RAISE(ERR_CCS_RESET_FAILED, kSource);
-        case RestartFailed: QEL_RAISE(ERR_CCS_RESTART_FAILED, kSource);
+        case NoError:
+            return;
+        case MemoryFailed:
+            QEL_RAISE(ERR_CCS_MEMORY_ABORTED, kSource);
+        case LoadFailed:
+            QEL_RAISE(ERR_CCS_LOAD_FAILED, kSource);
+        case ResetFailed:
+            QEL_RAISE(ERR_CCS_RESET_FAILED, kSource);
+        case RestartFailed:
+            QEL_RAISE(ERR_CCS_RESTART_FAILED, kSource);
     }
 }
 
@@ -84,7 +95,8 @@ void CNewDspUser::Wait() {
     // the look at the flags and the sleep.
     for (;;) {
         const uint32_t seen = wake_.load(std::memory_order_acquire);
-        if (done_.load(std::memory_order_acquire) || abort_.load(std::memory_order_acquire)) return;
+        if (done_.load(std::memory_order_acquire) || abort_.load(std::memory_order_acquire))
+            return;
         wake_.wait(seen, std::memory_order_acquire);
     }
 }
@@ -97,7 +109,8 @@ void CNewDspUser::SetDone() {
 }
 
 void CNewDspUser::TellOwner() {
-    if (CDspUserOwner* owner = owner_.load(std::memory_order_acquire)) owner->DspStateChanged();
+    if (CDspUserOwner* owner = owner_.load(std::memory_order_acquire))
+        owner->DspStateChanged();
 }
 
 void CNewDspUser::Halt() {
@@ -123,11 +136,13 @@ void CNewDspUser::Reset() {
 // ---------------------------------------------------------------- notifications
 
 void CNewDspUser::OnHalted(const CCDspAddr&) {
-    if (Pending() == Op::Halt) SetDone();
+    if (Pending() == Op::Halt)
+        SetDone();
 }
 
 void CNewDspUser::OnMemoryDone(const CCDspMemory&, bool failed) {
-    if (failed) SetError(MemoryFailed);
+    if (failed)
+        SetError(MemoryFailed);
     const Op op = Pending();
     if (op == Op::ReadMem || op == Op::WriteMem) {
         SetDone();
@@ -136,12 +151,17 @@ void CNewDspUser::OnMemoryDone(const CCDspMemory&, bool failed) {
     }
 }
 
-void CNewDspUser::OnPcChanged(const CCDspAddr&) { TellOwner(); }
+void CNewDspUser::OnPcChanged(const CCDspAddr&) {
+    TellOwner();
+}
 
-void CNewDspUser::OnStoppedAt(const CCDspAddr&) { TellOwner(); }
+void CNewDspUser::OnStoppedAt(const CCDspAddr&) {
+    TellOwner();
+}
 
 void CNewDspUser::OnProgramLoaded(int32_t status, bool) {
-    if (status != 0) SetError(LoadFailed);
+    if (status != 0)
+        SetError(LoadFailed);
     if (Pending() == Op::Load) {
         SetDone();
     } else {
@@ -150,7 +170,8 @@ void CNewDspUser::OnProgramLoaded(int32_t status, bool) {
 }
 
 void CNewDspUser::OnResetDone(int32_t status) {
-    if (status != 0) SetError(ResetFailed);
+    if (status != 0)
+        SetError(ResetFailed);
     if (Pending() == Op::Reset) {
         SetDone();
     } else {
@@ -159,5 +180,6 @@ void CNewDspUser::OnResetDone(int32_t status) {
 }
 
 void CNewDspUser::OnRestartDone(int32_t status) {
-    if (status != 0) SetError(RestartFailed);
+    if (status != 0)
+        SetError(RestartFailed);
 }

@@ -10,18 +10,18 @@
 // Told when the debugger reports a target event that the DSP user did not
 // ask for: the target's state can no longer be trusted.
 class CDspUserOwner {
-public:
+  public:
     // Called on a bench thread while a DSP user operation may be waiting on
     // the owner's worker: it must return quickly and must not wait for the
     // worker or its locks (setting an atomic flag is the intended use).
     virtual void DspStateChanged() = 0;
 
-protected:
+  protected:
     virtual ~CDspUserOwner() = default;
 };
 
 class CNewDspUser : public CCDspUser {
-public:
+  public:
     enum ErrorState : int32_t {
         NoError = 0,
         MemoryFailed = 1,
@@ -62,7 +62,7 @@ public:
     // "Halt", "Load", "ReadMem", "WriteMem", "Reset", or "" when idle.
     const char* PendingOperation() const;
 
-protected:
+  protected:
     void OnHalted(const CCDspAddr& address) override;
     void OnMemoryDone(const CCDspMemory& memory, bool failed) override;
     void OnPcChanged(const CCDspAddr& address) override;
@@ -71,7 +71,7 @@ protected:
     void OnResetDone(int32_t status) override;
     void OnRestartDone(int32_t status) override;
 
-private:
+  private:
     enum class Op : int32_t { None, Halt, Load, ReadMem, WriteMem, Reset };
 
     // Runs one operation: request() issues it, then waits for its completion.

@@ -15,10 +15,13 @@ using namespace qel::bench;
 namespace {
 
 void Expect(HResult r, const char* what) {
-    if (Failed(r)) throw std::runtime_error(std::string(what) + " failed");
+    if (Failed(r))
+        throw std::runtime_error(std::string(what) + " failed");
 }
 
-bool FileExists(const std::string& path) { return std::ifstream(path).good(); }
+bool FileExists(const std::string& path) {
+    return std::ifstream(path).good();
+}
 
 }  // namespace
 
@@ -28,7 +31,8 @@ BenchHost::BenchHost(const std::string& stateFolder, const std::string& descript
     options.descriptionText = description;
     IApplication* raw = nullptr;
     const HResult created = QelBenchCreate(options, &raw);
-    if (created == kClassNotRegistered) throw BenchUnavailable("no bench server in this build");
+    if (created == kClassNotRegistered)
+        throw BenchUnavailable("no bench server in this build");
     Expect(created, "QelBenchCreate");
     app = CCApplication(raw, false);
     Expect(raw->QueryInterface(IBenchControl::kIid, reinterpret_cast<void**>(&control_)),
@@ -39,17 +43,21 @@ BenchHost::BenchHost(const std::string& stateFolder, const std::string& descript
 }
 
 BenchHost::~BenchHost() {
-    if (control_ != nullptr) control_->Release();
+    if (control_ != nullptr)
+        control_->Release();
 }
 
 int BenchHost::ProcessorIndex(const std::string& name) {
     for (int i = 0; i < tasks.Count(); ++i) {
-        if (tasks.Item(i).GetName() == name) return i;
+        if (tasks.Item(i).GetName() == name)
+            return i;
     }
     throw std::runtime_error("no processor " + name);
 }
 
-CCDspUser BenchHost::User(int processor) { return tasks.Item(processor).GetDspUser(); }
+CCDspUser BenchHost::User(int processor) {
+    return tasks.Item(processor).GetDspUser();
+}
 
 const TimFiles& Qt6201() {
     static const TimFiles tim{"fp_qt6201.out", 0x11, 0x0, 0x800};
@@ -86,10 +94,13 @@ ProgrammerHost::ProgrammerHost(BenchHost& benchHost, int processorIndex, const T
     fdb.WriteTo(fdbPath_);
 }
 
-ProgrammerHost::~ProgrammerHost() { user.Abort(); }
+ProgrammerHost::~ProgrammerHost() {
+    user.Abort();
+}
 
 uint32_t ProgrammerHost::LoadProgrammer() {
-    if (user.GetExecState() == CCS_EXEC_RUNNING) user.Halt();
+    if (user.GetExecState() == CCS_EXEC_RUNNING)
+        user.Halt();
     user.Load(fdbPath_.c_str());
     user.Load(programmerPath_.c_str());
     words_.clear();
@@ -117,7 +128,8 @@ void ProgrammerHost::SetWord(int index, uint32_t value) {
 
 void ProgrammerHost::StartCommand(uint32_t code, std::initializer_list<uint32_t> args) {
     SetWord(kWordControl, 1);
-    if (Word(kWordStatus) != kStatusReady) throw std::runtime_error("programmer not ready");
+    if (Word(kWordStatus) != kStatusReady)
+        throw std::runtime_error("programmer not ready");
     int i = 1;
     for (uint32_t arg : args) SetWord(i++, arg);
     SetWord(kWordCode, code);
@@ -128,7 +140,8 @@ uint32_t ProgrammerHost::Command(uint32_t code, std::initializer_list<uint32_t> 
     StartCommand(code, args);
     // The model says when it is done; the host then reads what a poll would.
     Expect(bench.Control().WaitProgrammerIdle(0, processor), "WaitProgrammerIdle");
-    if (Word(kWordStatus) != kStatusComplete) throw std::runtime_error("command not complete");
+    if (Word(kWordStatus) != kStatusComplete)
+        throw std::runtime_error("command not complete");
     return Word(kWordResult);
 }
 
@@ -152,8 +165,7 @@ void ProgrammerHost::WriteTarget(uint32_t address, const std::vector<uint8_t>& b
     }
 }
 
-std::vector<uint8_t> ProgrammerHost::ReadTarget(uint32_t address, uint32_t length,
-                                                uint32_t piece) {
+std::vector<uint8_t> ProgrammerHost::ReadTarget(uint32_t address, uint32_t length, uint32_t piece) {
     std::vector<uint8_t> out;
     out.reserve(length);
     for (uint32_t done = 0; done < length;) {
@@ -178,7 +190,8 @@ void ProgrammerHost::Stage(const std::vector<Record>& records) {
         for (uint32_t field : {r.source, r.offset, uint32_t(r.data.size())}) {
             for (int b = 0; b < 4; ++b) staged.push_back(uint8_t(field >> (8 * b)));
         }
-        if (r.source == 0) staged.insert(staged.end(), r.data.begin(), r.data.end());
+        if (r.source == 0)
+            staged.insert(staged.end(), r.data.begin(), r.data.end());
     }
     staged.resize(staged.size() + 12, 0);
     WriteTarget(buffers.transfer, staged);
@@ -188,7 +201,8 @@ std::vector<uint8_t> ProgrammerHost::ReadFlash(uint32_t offset, uint32_t length)
     std::vector<uint8_t> out;
     for (uint32_t done = 0; done < length;) {
         const uint32_t n = std::min<uint32_t>(32768, length - done);
-        if (Command(2, {offset + done, n}) != 0) throw std::runtime_error("flash read failed");
+        if (Command(2, {offset + done, n}) != 0)
+            throw std::runtime_error("flash read failed");
         // Target memory moves in whole words.
         const std::vector<uint8_t> piece = ReadTarget(buffers.transfer, (n + 3) & ~3u);
         out.insert(out.end(), piece.begin(), piece.begin() + n);

@@ -19,7 +19,13 @@
 namespace ccs_test {
 
 // The command block of the programmer (word numbers).
-enum : int { kWordCode = 0, kWordResult = 1, kWordStatus = 9, kWordControl = 10, kWordProgress = 11 };
+enum : int {
+    kWordCode = 0,
+    kWordResult = 1,
+    kWordStatus = 9,
+    kWordControl = 10,
+    kWordProgress = 11
+};
 enum : uint32_t { kStatusReady = 2, kStatusComplete = 3 };
 
 // The transfer buffers the tests hand to command 1 (in SDRAM of every sample TIM).
@@ -37,7 +43,7 @@ struct BenchUnavailable : std::runtime_error {
 };
 
 class BenchHost {
-public:
+  public:
     // A private bench over the embedded default description, its flash images
     // in stateFolder.
     explicit BenchHost(const std::string& stateFolder, const std::string& description = {});
@@ -55,7 +61,7 @@ public:
     CCDspBoard board;
     CCDspTasks tasks;
 
-private:
+  private:
     qel::bench::IBenchControl* control_ = nullptr;
 };
 
@@ -70,7 +76,7 @@ const TimFiles& Qt6201();
 const TimFiles& Qt6403();
 
 class ProgrammerHost : public CDspUserOwner {
-public:
+  public:
     ProgrammerHost(BenchHost& bench, int processor, const TimFiles& tim, std::string tempFolder,
                    Buffers buffers = {});
     ~ProgrammerHost() override;
@@ -112,7 +118,7 @@ public:
     CNewDspUser user;
     std::atomic<int> stateChanges{0};
 
-private:
+  private:
     std::string programmerPath_;
     std::string fdbPath_;
     std::vector<CCDspMemory> words_;

@@ -19,7 +19,7 @@ using namespace qel::bench;
 constexpr uint32_t kSector = 0x10000;  // QT-6201 and QT-6403
 
 class BenchTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         try {
             bench = std::make_unique<BenchHost>(dir.Path());
@@ -144,9 +144,9 @@ TEST_F(BenchTest, DirectoryListsAWrittenChain) {
     const uint32_t length = host->Command(9);
     ASSERT_EQ(length, 4u + 56 + 4 + 48);
     const auto listing = host->ReadTarget(host->buffers.transfer, length);
-    EXPECT_EQ(listing[0], 1);                                            // one block entry
+    EXPECT_EQ(listing[0], 1);  // one block entry
     EXPECT_TRUE(std::equal(init.begin(), init.begin() + 56, listing.begin() + 4));
-    EXPECT_EQ(listing[60] | listing[61] << 8, 256);                          // its flash offset
+    EXPECT_EQ(listing[60] | listing[61] << 8, 256);  // its flash offset
     EXPECT_TRUE(std::equal(term.begin(), term.end(), listing.begin() + 64));
 }
 
@@ -220,7 +220,7 @@ TEST_F(BenchTest, PowerCutLeavesAPartlyWrittenImageThatANewBenchReadsBack) {
 
 // Observes the notifications of a processor with all twelve interfaces.
 class Observer : public CCDspUser {
-public:
+  public:
     explicit Observer(const CCDspUser& user) : CCDspUser(NoConnect{}, user.GetInterface(), true) {
         ConnectAllEvents(true);
     }
@@ -240,10 +240,11 @@ public:
 };
 
 class FaultTest : public BenchTest {
-protected:
+  protected:
     void SetUp() override {
         BenchTest::SetUp();
-        if (IsSkipped()) return;
+        if (IsSkipped())
+            return;
         index = bench->ProcessorIndex("CPU_1");
         user = CNewDspUser(bench->User(index));
         user.SetOwner(&owner);

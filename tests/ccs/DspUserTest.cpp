@@ -17,7 +17,7 @@ namespace {
 using namespace ccs_test;
 
 class CountingOwner : public CDspUserOwner {
-public:
+  public:
     void DspStateChanged() override { ++changes; }
     std::atomic<int> changes{0};
 };
@@ -32,16 +32,14 @@ struct Operation {
 const Operation kHalt{"Halt", [](CNewDspUser& u, const CCDspMemory&) { u.Halt(); }, "Halt"};
 const Operation kLoad{"Load", [](CNewDspUser& u, const CCDspMemory&) { u.Load("/p.out"); },
                       "Load:/p.out:0"};
-const Operation kReadMem{"ReadMem",
-                         [](CNewDspUser& u, const CCDspMemory& m) { u.ReadMem(m); },
+const Operation kReadMem{"ReadMem", [](CNewDspUser& u, const CCDspMemory& m) { u.ReadMem(m); },
                          "ReadMem:0:0"};
-const Operation kWriteMem{"WriteMem",
-                          [](CNewDspUser& u, const CCDspMemory& m) { u.WriteMem(m); },
+const Operation kWriteMem{"WriteMem", [](CNewDspUser& u, const CCDspMemory& m) { u.WriteMem(m); },
                           "WriteMem:-1:0"};
 const Operation kReset{"Reset", [](CNewDspUser& u, const CCDspMemory&) { u.Reset(); }, "Reset"};
 
 class DspUserFixture {
-public:
+  public:
     DspUserFixture() : user(CCDspUser(&fake, true)) {
         user.SetOwner(&owner);
         CCDspUser plain(&fake, true);
@@ -64,9 +62,11 @@ public:
     }
     // The completion of an operation, as the server sends it.
     void Complete(const std::string& request) {
-        if (request == "Halt") SendHalted();
+        if (request == "Halt")
+            SendHalted();
         if (request.rfind("Load", 0) == 0)
-            Send<IDspUserEvents>([](IDspUserEvents* s) { return s->OnProgramLoaded(0, kVariantFalse); });
+            Send<IDspUserEvents>(
+                [](IDspUserEvents* s) { return s->OnProgramLoaded(0, kVariantFalse); });
         if (request.rfind("ReadMem", 0) == 0 || request.rfind("WriteMem", 0) == 0)
             SendMemoryDone(kVariantFalse);
         if (request == "Reset")
@@ -108,7 +108,7 @@ public:
 };
 
 class DspUserTest : public testing::Test, public DspUserFixture {
-protected:
+  protected:
     ~DspUserTest() override {
         if (worker.joinable()) {
             user.Abort();
@@ -188,45 +188,49 @@ TEST_P(CompletionTest, RaisesWhatTheNotificationsReported) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CompletionTest,
-    testing::Values(
-        FailureCase{"ReadMemFails", kReadMem,
-                    [](DspUserFixture& f) { f.SendMemoryDone(kVariantTrue); },
-                    ERR_CCS_MEMORY_ABORTED},
-        FailureCase{"WriteMemFails", kWriteMem,
-                    [](DspUserFixture& f) { f.SendMemoryDone(kVariantTrue); },
-                    ERR_CCS_MEMORY_ABORTED},
-        FailureCase{"FlagOneIsNoFailure", kReadMem,
-                    [](DspUserFixture& f) { f.SendMemoryDone(VariantBool(1)); }, 0},
-        FailureCase{"LoadFails", kLoad,
-                    [](DspUserFixture& f) {
-                        f.Send<IDspUserEvents>(
-                            [](IDspUserEvents* s) { return s->OnProgramLoaded(3, kVariantFalse); });
-                    },
-                    ERR_CCS_LOAD_FAILED},
-        FailureCase{"LoadStatusZero", kLoad,
-                    [](DspUserFixture& f) {
-                        f.Send<IDspUserEvents>(
-                            [](IDspUserEvents* s) { return s->OnProgramLoaded(0, kVariantTrue); });
-                    },
-                    0},
-        FailureCase{"ResetFails", kReset,
-                    [](DspUserFixture& f) {
-                        f.Send<IDspUserEvents>([](IDspUserEvents* s) { return s->OnResetDone(2); });
-                    },
-                    ERR_CCS_RESET_FAILED},
-        FailureCase{"RestartFailureDuringLoad", kLoad,
-                    [](DspUserFixture& f) {
-                        f.Send<IDspUserEvents>([](IDspUserEvents* s) { return s->OnRestartDone(1); });
-                        f.Send<IDspUserEvents>(
-                            [](IDspUserEvents* s) { return s->OnProgramLoaded(0, kVariantFalse); });
-                    },
-                    ERR_CCS_RESTART_FAILED},
-        FailureCase{"MemoryFailureDuringHalt", kHalt,
-                    [](DspUserFixture& f) {
-                        f.SendMemoryDone(kVariantTrue);
-                        f.SendHalted();
-                    },
-                    ERR_CCS_MEMORY_ABORTED}),
+    testing::Values(FailureCase{"ReadMemFails", kReadMem,
+                                [](DspUserFixture& f) { f.SendMemoryDone(kVariantTrue); },
+                                ERR_CCS_MEMORY_ABORTED},
+                    FailureCase{"WriteMemFails", kWriteMem,
+                                [](DspUserFixture& f) { f.SendMemoryDone(kVariantTrue); },
+                                ERR_CCS_MEMORY_ABORTED},
+                    FailureCase{"FlagOneIsNoFailure", kReadMem,
+                                [](DspUserFixture& f) { f.SendMemoryDone(VariantBool(1)); }, 0},
+                    FailureCase{"LoadFails", kLoad,
+                                [](DspUserFixture& f) {
+                                    f.Send<IDspUserEvents>([](IDspUserEvents* s) {
+                                        return s->OnProgramLoaded(3, kVariantFalse);
+                                    });
+                                },
+                                ERR_CCS_LOAD_FAILED},
+                    FailureCase{"LoadStatusZero", kLoad,
+                                [](DspUserFixture& f) {
+                                    f.Send<IDspUserEvents>([](IDspUserEvents* s) {
+                                        return s->OnProgramLoaded(0, kVariantTrue);
+                                    });
+                                },
+                                0},
+                    FailureCase{"ResetFails", kReset,
+                                [](DspUserFixture& f) {
+                                    f.Send<IDspUserEvents>(
+                                        [](IDspUserEvents* s) { return s->OnResetDone(2); });
+                                },
+                                ERR_CCS_RESET_FAILED},
+                    FailureCase{"RestartFailureDuringLoad", kLoad,
+                                [](DspUserFixture& f) {
+                                    f.Send<IDspUserEvents>(
+                                        [](IDspUserEvents* s) { return s->OnRestartDone(1); });
+                                    f.Send<IDspUserEvents>([](IDspUserEvents* s) {
+                                        return s->OnProgramLoaded(0, kVariantFalse);
+                                    });
+                                },
+                                ERR_CCS_RESTART_FAILED},
+                    FailureCase{"MemoryFailureDuringHalt", kHalt,
+                                [](DspUserFixture& f) {
+                                    f.SendMemoryDone(kVariantTrue);
+                                    f.SendHalted();
+                                },
+                                ERR_CCS_MEMORY_ABORTED}),
     [](const testing::TestParamInfo<FailureCase>& p) { return p.param.name; });
 
 TEST_F(DspUserTest, NextOperationStartsWithAClearErrorState) {
@@ -308,7 +312,8 @@ TEST_F(DspUserTest, CompletionFromAnotherThreadEndsTheWait) {
         std::unique_lock<std::mutex> lock(queueMutex);
         for (;;) {
             queueCv.wait(lock, [&] { return stop || !queue.empty(); });
-            if (queue.empty()) return;
+            if (queue.empty())
+                return;
             const std::string request = queue.front();
             queue.erase(queue.begin());
             lock.unlock();
@@ -343,7 +348,8 @@ TEST(DspUserLifetimeTest, DestructionWhileNotificationsArriveIsSafe) {
     std::thread sender([&] {
         FakeValue pc;
         while (!stop) {
-            fake.source.Fire<IDspUserEvents>([&](IDspUserEvents* s) { return s->OnPcChanged(&pc); });
+            fake.source.Fire<IDspUserEvents>(
+                [&](IDspUserEvents* s) { return s->OnPcChanged(&pc); });
             std::this_thread::yield();
         }
     });

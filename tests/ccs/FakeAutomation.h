@@ -7,11 +7,11 @@
 
 #include <atomic>
 #include <cstring>
-#include <tuple>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace ccs_test {
@@ -22,15 +22,19 @@ using namespace qel::bench;
 // object is never deleted by Release: the test owns it and checks the count.
 template <class... Interfaces>
 class FakeObject : public Interfaces... {
-public:
+  public:
     HResult QueryInterface(const Guid& iid, void** out) override {
-        if (out == nullptr) return kPointer;
+        if (out == nullptr)
+            return kPointer;
         *out = nullptr;
-        if (refuseAll) return kNoInterface;
+        if (refuseAll)
+            return kNoInterface;
         void* found = nullptr;
         ((iid == Interfaces::kIid ? (found = static_cast<Interfaces*>(this), 0) : 0), ...);
-        if (found == nullptr && iid == IUnknown::kIid) found = FirstInterface();
-        if (found == nullptr) return kNoInterface;
+        if (found == nullptr && iid == IUnknown::kIid)
+            found = FirstInterface();
+        if (found == nullptr)
+            return kNoInterface;
         AddRef();
         *out = found;
         return kOk;
@@ -41,14 +45,14 @@ public:
     std::atomic<int32_t> refs{1};
     bool refuseAll = false;
 
-private:
+  private:
     void* FirstInterface() {
         return static_cast<std::tuple_element_t<0, std::tuple<Interfaces...>>*>(this);
     }
 };
 
 class FakeValue : public FakeObject<IDspValue> {
-public:
+  public:
     HResult GetValue(uint32_t* value) override {
         *value = number;
         return kOk;
@@ -71,14 +75,15 @@ public:
 };
 
 class FakeMemory : public FakeObject<IDspMemory> {
-public:
+  public:
     HResult SetValue(IDspValue* value, int32_t index) override {
         uint32_t v = 0;
         value->GetValue(&v);
         return SetWord(uint32_t(index) * 4, v);
     }
     HResult GetWord(uint32_t byteOffset, uint32_t* word) override {
-        if (byteOffset + 4 > bytes.size()) return kInvalidArg;
+        if (byteOffset + 4 > bytes.size())
+            return kInvalidArg;
         std::memcpy(word, bytes.data() + byteOffset, 4);
         return kOk;
     }
@@ -99,12 +104,14 @@ public:
         return kOk;
     }
     HResult ReadBytes(uint32_t offset, void* buffer, uint32_t length) override {
-        if (offset + length > bytes.size()) return kInvalidArg;
+        if (offset + length > bytes.size())
+            return kInvalidArg;
         std::memcpy(buffer, bytes.data() + offset, length);
         return kOk;
     }
     HResult WriteBytes(uint32_t offset, const void* buffer, uint32_t length) override {
-        if (offset + length > bytes.size()) return kInvalidArg;
+        if (offset + length > bytes.size())
+            return kInvalidArg;
         std::memcpy(bytes.data() + offset, buffer, length);
         return kOk;
     }
@@ -118,14 +125,15 @@ public:
 
 // One connection point that keeps its advised sinks.
 class FakeConnectionPoint : public FakeObject<IConnectionPoint> {
-public:
+  public:
     explicit FakeConnectionPoint(const Guid& iid) : events(iid) {}
     HResult GetConnectionInterface(Guid* iid) override {
         *iid = events;
         return kOk;
     }
     HResult Advise(IUnknown* sink, uint32_t* cookie) override {
-        if (refuseAdvise) return kCannotConnect;
+        if (refuseAdvise)
+            return kCannotConnect;
         IUnknown* typed = nullptr;
         if (Failed(sink->QueryInterface(events, reinterpret_cast<void**>(&typed))))
             return kCannotConnect;
@@ -140,7 +148,8 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex);
             auto it = sinks.find(cookie);
-            if (it == sinks.end()) return kNotConnected;
+            if (it == sinks.end())
+                return kNotConnected;
             sink = it->second;
             sinks.erase(it);
         }
@@ -181,7 +190,7 @@ public:
 
 // Connection points for a set of events interfaces.
 class FakeEventsSource {
-public:
+  public:
     explicit FakeEventsSource(std::vector<Guid> offered) {
         for (const Guid& iid : offered) points.emplace_back(new FakeConnectionPoint(iid));
     }
@@ -190,7 +199,8 @@ public:
     }
     FakeConnectionPoint* Find(const Guid& iid) {
         for (FakeConnectionPoint* p : points)
-            if (p->events == iid) return p;
+            if (p->events == iid)
+                return p;
         return nullptr;
     }
     // Runs call on every sink of the events interface.
@@ -209,21 +219,23 @@ public:
 };
 
 class FakeUser : public FakeObject<IDspUser, IConnectionPointContainer> {
-public:
+  public:
     explicit FakeUser(std::vector<Guid> offered = {std::begin(kUserEventsIids),
                                                    std::end(kUserEventsIids)})
         : source(std::move(offered)) {}
 
     HResult FindConnectionPoint(const Guid& iid, IConnectionPoint** point) override {
         FakeConnectionPoint* p = source.Find(iid);
-        if (p == nullptr) return kNoConnection;
+        if (p == nullptr)
+            return kNoConnection;
         p->AddRef();
         *point = p;
         return kOk;
     }
     HResult CreateMemory(IDspValue* address, uint32_t size, int32_t, IDspMemory** out) override {
         Record("CreateMemory");
-        if (address == nullptr) return kPointer;
+        if (address == nullptr)
+            return kPointer;
         auto* m = new FakeMemory();
         address->GetValue(&m->address);
         m->bytes.assign(size, 0);
@@ -272,7 +284,8 @@ public:
             std::lock_guard<std::mutex> lock(callMutex);
             calls.push_back(call);
         }
-        if (onRequest) onRequest(call);
+        if (onRequest)
+            onRequest(call);
         return refuse;
     }
     std::vector<std::string> Calls() {

@@ -20,7 +20,7 @@ namespace {
 using namespace qel::bench;
 
 class RecordingSettings : public qel::ccs::CStartSettings {
-public:
+  public:
     bool Open() override {
         log.push_back("Open");
         return exists;
@@ -44,7 +44,7 @@ const std::string kNotSetUp =
     "Code Composer|Could not start in realtime mode.\nCode Composer not set up properly.";
 
 class StartTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         // Servers made by Start find their state through the environment.
         setenv("QEL4410_BENCH_STATE", dir.Path().c_str(), 1);
@@ -71,7 +71,8 @@ protected:
     }
     static bool ActiveExists() {
         IUnknown* active = nullptr;
-        if (Failed(QelBenchGetActiveObject(kClsidApplication, &active))) return false;
+        if (Failed(QelBenchGetActiveObject(kClsidApplication, &active)))
+            return false;
         active->Release();
         return true;
     }
@@ -127,8 +128,7 @@ TEST_F(StartTest, RealtimeStartSetsTheValueAroundTheCreation) {
     CCApplication app = CCApplication::Start(true);
     EXPECT_TRUE(app.IsValid());
     EXPECT_TRUE(g_messages.empty());
-    EXPECT_EQ(settings.log,
-              (std::vector<std::string>{"Open", "Delete", "Set", "Delete", "Close"}));
+    EXPECT_EQ(settings.log, (std::vector<std::string>{"Open", "Delete", "Set", "Delete", "Close"}));
 }
 
 TEST_F(StartTest, RealtimeWithoutTheKeySaysSoAndStartsNormally) {
@@ -138,9 +138,9 @@ TEST_F(StartTest, RealtimeWithoutTheKeySaysSoAndStartsNormally) {
     EXPECT_EQ(g_messages, std::vector<std::string>{kNotSetUp});
     VariantBool realtime = kVariantTrue;
     IBenchControl* control = nullptr;
-    ASSERT_EQ(app.GetInterface()->QueryInterface(IBenchControl::kIid,
-                                                 reinterpret_cast<void**>(&control)),
-              kOk);
+    ASSERT_EQ(
+        app.GetInterface()->QueryInterface(IBenchControl::kIid, reinterpret_cast<void**>(&control)),
+        kOk);
     EXPECT_EQ(control->GetRealtime(&realtime), kOk);
     EXPECT_EQ(realtime, kVariantFalse);
     control->Release();
@@ -169,9 +169,9 @@ TEST_F(StartTest, RealtimeRequestReachesTheServerThroughTheUserSettings) {
     ASSERT_TRUE(SettingsKey::Open(Hive::CurrentUser, kSettingsKey, KeyAccess::ReadWrite));
     CCApplication app = CCApplication::Start(true);
     IBenchControl* control = nullptr;
-    ASSERT_EQ(app.GetInterface()->QueryInterface(IBenchControl::kIid,
-                                                 reinterpret_cast<void**>(&control)),
-              kOk);
+    ASSERT_EQ(
+        app.GetInterface()->QueryInterface(IBenchControl::kIid, reinterpret_cast<void**>(&control)),
+        kOk);
     VariantBool realtime = kVariantFalse;
     EXPECT_EQ(control->GetRealtime(&realtime), kOk);
     EXPECT_EQ(realtime, kVariantTrue);

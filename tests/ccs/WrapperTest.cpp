@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<EmptyCase>& p) { return p.param.name; });
 
 class ArgumentCheckTest : public testing::Test {
-protected:
+  protected:
     FakeUser fake;
 };
 
@@ -92,7 +92,7 @@ TEST_F(ArgumentCheckTest, EmptyArgumentIsCheckedAfterTheWrapperAndNothingIsCalle
 // ---------------------------------------------------------------- failures and messages
 
 class FakeBoards : public FakeObject<IDspBoards> {
-public:
+  public:
     HResult Count(int32_t* count) override {
         *count = 3;
         return kOk;
@@ -134,14 +134,13 @@ TEST_P(CCExceptionMessageTest, ShowsOwnTextOrSystemText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, CCExceptionMessageTest,
-    testing::Values(
-        MessageCase{0, "plain text", "plain text"},
-        MessageCase{int32_t(0x80004005u), "own text", "Unspecified error\r\n"},
-        MessageCase{int32_t(0x80040200u), "own text", "own text"},
-        MessageCase{int32_t(0x80041001u), "own text", "own text"},
-        MessageCase{int32_t(0x800401FFu), "own text", "Unknown error 0x800401FF\r\n"},
-        MessageCase{int32_t(0x80040200u), "", "Invalid connection\r\n"},
-        MessageCase{int32_t(0x80070057u), "", "The parameter is incorrect.\r\n"}));
+    testing::Values(MessageCase{0, "plain text", "plain text"},
+                    MessageCase{int32_t(0x80004005u), "own text", "Unspecified error\r\n"},
+                    MessageCase{int32_t(0x80040200u), "own text", "own text"},
+                    MessageCase{int32_t(0x80041001u), "own text", "own text"},
+                    MessageCase{int32_t(0x800401FFu), "own text", "Unknown error 0x800401FF\r\n"},
+                    MessageCase{int32_t(0x80040200u), "", "Invalid connection\r\n"},
+                    MessageCase{int32_t(0x80070057u), "", "The parameter is incorrect.\r\n"}));
 
 TEST(CCExceptionTest, TextIsCutToTheCallersBuffer) {
     CCException e("0123456789");
@@ -241,8 +240,8 @@ TEST(UserCallTest, ArgumentsAreConvertedAsTheServerExpects) {
     user.ReadMem(memory, false, false);
     user.WriteMem(memory, true, false);
     const std::vector<std::string> expected = {
-        "CreateValue", "CreateMemory", "Run:", "RunEx:main:3", "Load:/x.out:-1", "Load:/y.out:0",
-        "ReadMem:0:0", "WriteMem:-1:0"};
+        "CreateValue",    "CreateMemory",  "Run:",        "RunEx:main:3",
+        "Load:/x.out:-1", "Load:/y.out:0", "ReadMem:0:0", "WriteMem:-1:0"};
     EXPECT_EQ(fake.Calls(), expected);
     EXPECT_EQ(user.GetExecState(), CCS_EXEC_RUNNING);
 }
@@ -250,7 +249,7 @@ TEST(UserCallTest, ArgumentsAreConvertedAsTheServerExpects) {
 // ---------------------------------------------------------------- connections
 
 class ConnectionTest : public testing::Test {
-protected:
+  protected:
     size_t Advised() {
         size_t n = 0;
         for (FakeConnectionPoint* p : fake.source.points) n += p->Count();
@@ -323,11 +322,12 @@ TEST(ConnectionAssignTest, PartlyConnectedSourceLeavesTargetWithNone) {
 
 TEST(ConnectionAssignTest, ApplicationCarriesItsSingleConnectionOver) {
     class FakeApp : public FakeObject<IApplication, IConnectionPointContainer> {
-    public:
+      public:
         HResult GetDspBoards(IDspBoards**) override { return kNotImplemented; }
         HResult FindConnectionPoint(const Guid& iid, IConnectionPoint** point) override {
             FakeConnectionPoint* p = source.Find(iid);
-            if (p == nullptr || !offer) return kNoConnection;
+            if (p == nullptr || !offer)
+                return kNoConnection;
             p->AddRef();
             *point = p;
             return kOk;
@@ -377,7 +377,7 @@ TEST(SinkTest, ReleaseAtZeroReturnsZeroAndDeletesNothing) {
 
 // Records what the handlers receive.
 class RecordingUser : public CCDspUser {
-public:
+  public:
     explicit RecordingUser(IDspUser* object) : CCDspUser(NoConnect{}, object, true) {
         ConnectAllEvents(true);
     }
@@ -399,7 +399,7 @@ public:
 };
 
 class DeliveryTest : public testing::Test {
-protected:
+  protected:
     template <class Events>
     HResult FireOne(const std::function<HResult(Events*)>& call) {
         const auto results = fake.source.Fire<Events>(call);
@@ -414,7 +414,9 @@ protected:
 TEST_F(DeliveryTest, OnlyVariantTrueCountsWhereTheTableSaysSo) {
     RecordingUser user(&fake);
     for (VariantBool v : {kVariantTrue, VariantBool(1), kVariantFalse}) {
-        EXPECT_EQ(FireOne<IDspUserEvents>([&](IDspUserEvents* s) { return s->OnMemoryDone(&memory, v); }), kOk);
+        EXPECT_EQ(
+            FireOne<IDspUserEvents>([&](IDspUserEvents* s) { return s->OnMemoryDone(&memory, v); }),
+            kOk);
         FireOne<IDspUserEvents>([&](IDspUserEvents* s) { return s->OnBusyChanged(v); });
         FireOne<IDspUserEvents4>([&](IDspUserEvents4* s) { return s->OnRealtimeChanged(v); });
     }
@@ -427,12 +429,17 @@ TEST_F(DeliveryTest, OnlyVariantTrueCountsWhereTheTableSaysSo) {
 
 TEST_F(DeliveryTest, MissingOrRefusedObjectSkipsTheHandler) {
     RecordingUser user(&fake);
-    EXPECT_EQ(FireOne<IDspUserEvents>([&](IDspUserEvents* s) { return s->OnMemoryDone(nullptr, kVariantTrue); }), kFail);
+    EXPECT_EQ(FireOne<IDspUserEvents>(
+                  [&](IDspUserEvents* s) { return s->OnMemoryDone(nullptr, kVariantTrue); }),
+              kFail);
     memory.refuseAll = true;
-    EXPECT_EQ(FireOne<IDspUserEvents>([&](IDspUserEvents* s) { return s->OnMemoryDone(&memory, kVariantTrue); }), kNoInterface);
+    EXPECT_EQ(FireOne<IDspUserEvents>(
+                  [&](IDspUserEvents* s) { return s->OnMemoryDone(&memory, kVariantTrue); }),
+              kNoInterface);
     EXPECT_TRUE(user.memoryFlags.empty());
     address.number = 0x400;
-    EXPECT_EQ(FireOne<IDspUserEvents>([&](IDspUserEvents* s) { return s->OnHalted(&address); }), kOk);
+    EXPECT_EQ(FireOne<IDspUserEvents>([&](IDspUserEvents* s) { return s->OnHalted(&address); }),
+              kOk);
     EXPECT_EQ(user.halts, (std::vector<uint32_t>{0x400}));
 }
 
@@ -440,7 +447,8 @@ TEST_F(DeliveryTest, HandlerExceptionAnswersFailureAndTextIsReturned) {
     RecordingUser user(&fake);
     EXPECT_EQ(FireOne<IDspUserEvents>([](IDspUserEvents* s) { return s->OnResetDone(0); }), kFail);
     std::string text;
-    EXPECT_EQ(FireOne<IDspUserEvents>([&](IDspUserEvents* s) { return s->OnTextRequest(&text); }), kOk);
+    EXPECT_EQ(FireOne<IDspUserEvents>([&](IDspUserEvents* s) { return s->OnTextRequest(&text); }),
+              kOk);
     EXPECT_EQ(text, "answer");
 }
 
