@@ -1,10 +1,7 @@
 // Attaching to or starting the debugger's automation server.
 #include "engine/ccs/CCSWrappers.h"
 
-#if __has_include("platform/SettingsHive.h")
 #include "platform/SettingsHive.h"
-#define QEL_CCS_HAVE_SETTINGS 1
-#endif
 
 #include <cstdio>
 #include <memory>
@@ -17,31 +14,6 @@ namespace {
 
 constexpr const char* kCaption = "Code Composer";
 
-#ifdef QEL_CCS_HAVE_SETTINGS
-// The settings store may not yet delete values or store binary ones; then a
-// dword stands in: 0 for "deleted" (only where the value exists), 1 for set.
-// The server reads a binary 1 and a dword 1 alike.
-template <class Key>
-void DeleteValue(Key& key, std::string_view name) {
-    if constexpr (requires { key.DeleteValue(name); }) {
-        key.DeleteValue(name);
-    } else {
-        uint32_t old = 0;
-        if (key.GetDword(name, old) != Key::kNotFound)
-            key.SetDword(name, 0);
-    }
-}
-template <class Key>
-void SetBinaryByte(Key& key, std::string_view name, uint8_t byte) {
-    if constexpr (requires { key.SetBinary(name, &byte, size_t{1}); }) {
-        key.SetBinary(name, &byte, size_t{1});
-    } else {
-        key.SetDword(name, byte);
-    }
-}
-#endif
-
-#ifdef QEL_CCS_HAVE_SETTINGS
 // The key in this user's settings hive.
 class CHiveStartSettings final : public CStartSettings {
   public:
@@ -57,28 +29,19 @@ class CHiveStartSettings final : public CStartSettings {
     }
     void DeleteRealtimeStart() override {
         if (key_)
-            DeleteValue(*key_, kRealtimeValue);
+            key_->DeleteValue(kRealtimeValue);
     }
     void SetRealtimeStart() override {
         // Every change lands in the hive file at once: nothing to flush.
+        static constexpr uint8_t kOn = 1;
         if (key_)
-            SetBinaryByte(*key_, kRealtimeValue, 1);
+            key_->SetBinary(kRealtimeValue, &kOn, 1);
     }
     void Close() override { key_.reset(); }
 
   private:
     std::unique_ptr<platform::SettingsKey> key_;
 };
-#else
-// Without a settings store the key never opens.
-class CHiveStartSettings final : public CStartSettings {
-  public:
-    bool Open() override { return false; }
-    void DeleteRealtimeStart() override {}
-    void SetRealtimeStart() override {}
-    void Close() override {}
-};
-#endif
 
 void StandardErrorMessageBox(const char* caption, const char* text) {
     std::fprintf(stderr, "%s: %s\n", caption, text);
