@@ -29,6 +29,9 @@ void CBlock::Write(bool countOnly) {
         if (savedImage_ != 0) {
             flash_->QueueFlashWrite(countOnly, flashOffset_, header_.totalSize, nullptr,
                                     savedImage_);
+            // The kept image has the old header: the current one (new write
+            // time, edited id or record) goes over it.
+            WriteHeader(countOnly);
         } else {
             WriteHeader(countOnly);
             WriteData(countOnly);
@@ -58,6 +61,11 @@ uint8_t* CBlock::GetExtraHeader(uint32_t* size) {
 }
 
 bool CBlock::IsModified() const { return modified_; }
+
+void CBlock::HeaderChanged(bool notify) {
+    modified_ = true;
+    if (notify && flash_) flash_->NotifyChanged();
+}
 
 void CBlock::SetModified(bool notify) {
     modified_ = true;
@@ -114,10 +122,10 @@ uint32_t CBlock::GetTotalSize() const { return header_.totalSize; }
 
 void CBlock::SetId(uint32_t id) {
     header_.id = id;
-    SetModified(true);
+    HeaderChanged(true);
 }
 
 void CBlock::SetVersion(uint32_t version) {
     header_.version = version;
-    SetModified(true);
+    HeaderChanged(true);
 }

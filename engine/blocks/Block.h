@@ -42,12 +42,21 @@ public:
 
     uint32_t FlashOffset() const { return flashOffset_; }
     uint32_t SavedImage() const { return savedImage_; }
+    // After a commit has programmed the block: a kept image belongs to that
+    // commit only, the next one must keep (or read) the block afresh.
+    void ForgetSavedImage() { savedImage_ = 0; }
+    // A commit failed before the block's records reached the flash.
+    void MarkUnwritten() { modified_ = true; }
     bool IsDataLoaded() const { return dataLoaded_; }
     // The payload buffer: dataLength bytes of content, then fill up to
     // paddedLength; empty when the block holds none.
     const std::vector<uint8_t>& Data() const { return data_; }
 
 protected:
+    // A change of header or extra header only: the payload stays where it is
+    // (on the flash when it was never loaded).
+    void HeaderChanged(bool notify);
+
     uint32_t flashOffset_;
     uint32_t savedImage_ = 0;
     BlockHeader header_;

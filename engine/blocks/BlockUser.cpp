@@ -123,12 +123,12 @@ void CBlockUser::SetProperties(const UserBlockRecord* record) {
     if (!record)
         QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
     TakeRecord(*record);
-    SetModified(true);
+    HeaderChanged(true);
 }
 
 void CBlockUser::SetBootable(bool bootable) {
     if ((record_.bootable != 0) == bootable)
         return;
     record_.bootable = bootable ? 1 : 0;
-    SetModified(true);
+    HeaderChanged(true);
 }

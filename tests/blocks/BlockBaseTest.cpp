@@ -207,10 +207,30 @@ TEST_F(LoadDataTest, MovePreservesImageWhenTheProgrammerCanKeepIt) {
     EXPECT_EQ(owner.reads, 0);
 
     block.Write(false);
-    ASSERT_EQ(owner.writes.size(), 1u);
+    // The kept image, then the current header over its old one.
+    ASSERT_EQ(owner.writes.size(), 2u);
     EXPECT_EQ(owner.writes[0].savedImage, 7u);
     EXPECT_EQ(owner.writes[0].offset, 0x3000u);
     EXPECT_EQ(owner.writes[0].length, 128u);
+    EXPECT_EQ(owner.writes[1].savedImage, 0u);
+    EXPECT_EQ(owner.writes[1].offset, 0x3000u);
+    EXPECT_EQ(owner.writes[1].length, 48u);
+    EXPECT_EQ(memcmp(owner.writes[1].bytes.data(), block.GetHeader(), 48), 0);
+}
+
+// An id edit of a block whose payload is still on the flash must not pass
+// the block off as loaded: a move then keeps or reads the payload.
+TEST_F(LoadDataTest, HeaderEditOfUnloadedBlockStillFetchesPayloadOnMove) {
+    block.SetId(0x55);
+    EXPECT_TRUE(block.IsModified());
+    EXPECT_FALSE(block.IsDataLoaded());
+    owner.nextHandle = 0;
+    EXPECT_TRUE(block.MoveTo(0x3000, false, false));
+    EXPECT_TRUE(block.IsDataLoaded());
+    block.Write(false);
+    const auto writes = owner.RealWrites();
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_TRUE(std::equal(payload.begin(), payload.end(), writes[1].bytes.begin()));
 }
 
 TEST_F(LoadDataTest, MoveReadsPayloadWhenNothingCanBeKept) {
