@@ -118,11 +118,34 @@ void CFlash::CommitChain() {
     mode_ = Writing;
     writePlan_->Rewind();
     Status("Writing to flash ...");
-    for (const auto& block : chain_) block->Write(false);
-    writePlan_->Flush(false);
+    // A block counts as written once the load holding its last record has
+    // been programmed; after a failure the others must be written again.
+    struct Pending {
+        CBlock* block;
+        size_t lastLoad;
+    };
+    std::vector<Pending> pending;
+    try {
+        for (const auto& block : chain_) {
+            const bool modified = block->IsModified();
+            block->Write(false);
+            if (modified) pending.push_back({block.get(), writePlan_->CurrentIndex()});
+        }
+        writePlan_->Flush(false);
+    } catch (...) {
+        const size_t failedLoad = writePlan_->CurrentIndex();
+        for (const Pending& p : pending) {
+            if (p.lastLoad >= failedLoad) p.block->MarkUnwritten();
+        }
+        throw;
+    }
+    // Kept images served this commit only.
+    for (const auto& block : chain_) block->ForgetSavedImage();
 
     progressPosition_ = progressTotal_;
     Progress(progressTotal_, progressTotal_);
+    bytesToRead_ = 0;
+    bytesRead_ = 0;
     mode_ = Idle;
     detectState_ = 1;
 }

@@ -40,7 +40,8 @@ void CWritePlan::CountSectors(uint32_t offset, uint32_t length) {
                              sectorSize_);
     Node& node = nodes_[current_];
     if (node.lastSector < first) node.lastSector = first;
-    if (end != node.lastSector) {
+    // A header laid over a kept image lies in sectors counted already.
+    if (end > node.lastSector) {
         node.sectors += static_cast<uint32_t>(end - node.lastSector);
         node.lastSector = end;
     }
