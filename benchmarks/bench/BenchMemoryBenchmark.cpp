@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -177,6 +178,72 @@ void BM_ReadWriteBack1MiBBulk(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * kTotal);
 }
 BENCHMARK(BM_ReadWriteBack1MiBBulk)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Programmer command 4 over 1 MiB of inline records (16 sectors), the image
+// file synced at the end as every command does.
+void BM_ProgramOneMiB(benchmark::State& state) {
+    Setup s;
+    IBenchControl* control = nullptr;
+    s.app->QueryInterface(IBenchControl::kIid, reinterpret_cast<void**>(&control));
+    auto poke = [&](uint32_t address, const void* data, uint32_t length) {
+        control->PokeMemory(0, 0, address, data, length);
+    };
+    auto word = [&](uint32_t address) {
+        uint32_t w = 0;
+        control->PeekMemory(0, 0, address, &w, 4);
+        return w;
+    };
+    // FDB payload at the programmer base, programmer at base + 0x1000.
+    const char fdb[12] = {'Q', 'E', 'L', 'F', 'D', 'B', '0', '1', 0x21, 0, 0, 0};
+    poke(0, fdb, sizeof(fdb));
+    const std::string prog = s.state + "/fprog.out";
+    {
+        std::vector<uint8_t> f(22 + 28 + 48, 0);
+        auto put = [&](size_t at, uint32_t v, int n) {
+            for (int i = 0; i < n; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * i));
+        };
+        put(2, 1, 2);
+        put(16, 28, 2);
+        put(22 + 16, 0x1000, 4);
+        put(50 + 8, 0x1000, 4);
+        put(50 + 16, 20, 4);
+        put(50 + 20, 98, 4);
+        const char sig[8] = {'Q', 'E', 'L', 'F', 'P', 'R', 'O', 'G'};
+        f.insert(f.end(), sig, sig + 8);
+        f.resize(f.size() + 12, 0);
+        put(98 + 8, 1, 4);
+        put(98 + 12, 0x800, 4);
+        put(98 + 16, 0x21, 4);
+        std::filesystem::create_directories(s.state);
+        FILE* out = std::fopen(prog.c_str(), "wb");
+        std::fwrite(f.data(), 1, f.size(), out);
+        std::fclose(out);
+    }
+    s.user->Load(prog.c_str(), kVariantFalse);
+    s.sink.Wait();
+    s.user->Run(nullptr);
+    const uint32_t cb = 0x800, transfer = 0x80010000, transferSize = 0x200000;
+    auto command = [&](uint32_t code, std::vector<uint32_t> args) {
+        uint32_t one = 1, two = 2;
+        poke(cb + 40, &one, 4);
+        for (size_t i = 0; i < args.size(); ++i) poke(cb + 4 + 4 * uint32_t(i), &args[i], 4);
+        poke(cb, &code, 4);
+        poke(cb + 40, &two, 4);
+        control->WaitProgrammerIdle(0, 0);
+        return word(cb + 4);
+    };
+    command(1, {0, 0, transfer, transferSize, 0x80000000, 0x80400000, 0x100000});
+    std::vector<uint8_t> records(12 + (1 << 20) + 12, 0x5A);
+    const uint32_t head[3] = {0, 0, 1 << 20};
+    std::memcpy(records.data(), head, 12);
+    std::memset(records.data() + 12 + (1 << 20), 0, 12);
+    poke(transfer, records.data(), static_cast<uint32_t>(records.size()));
+    for (auto _ : state)
+        if (command(4, {}) != 0) state.SkipWithError("command 4 failed");
+    state.SetBytesProcessed(int64_t(state.iterations()) << 20);
+    control->Release();
+}
+BENCHMARK(BM_ProgramOneMiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
