@@ -143,6 +143,7 @@ private:
 
     // Chain
     void AnalyseFlash();
+    void CheckChainShape();
     void RevertToDefault();
     void PlaceBlocks(bool countOnly, bool markOnly);
     void CommitChain();

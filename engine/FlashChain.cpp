@@ -44,8 +44,28 @@ void CFlash::AnalyseFlash() {
         block->ReadHeader(entry.image);
         chain_.Insert(std::move(block));
     }
+    CheckChainShape();
     Notify(2, 3, 0);
     ChainChanged();
+}
+
+// A chain that does not end in a termination block was cut short (a commit
+// that lost power, a directory left incomplete); writing it back would leave
+// a flash without an end. The editing operations also rely on the fixed
+// blocks at positions 1 to 4.
+void CFlash::CheckChainShape() {
+    const uint32_t count = chain_.Count();
+    bool complete = count >= CBlockChain::FixedBlocks;
+    for (uint32_t type = 1; complete && type <= 4; ++type) {
+        complete = (chain_.At(type)->GetHeader()->type & 0xFFFF) == type;
+    }
+    if (complete) {
+        complete = (chain_.At(count - 1)->GetHeader()->type & 0xFFFF) == 0xFFFF;
+    }
+    if (!complete) {
+        chain_.Clear();
+        QEL_RAISE_DETAIL(ERR_NOT_VALID_BLOCK, kSource, "The flash holds no complete block chain");
+    }
 }
 
 void CFlash::RevertToDefault() {

@@ -7,9 +7,11 @@
 #include "engine/blocks/BlockFactory.h"
 #include "engine/blocks/BlockFpga.h"
 #include "engine/blocks/BlockUser.h"
+#include "engine/ccs/CCException.h"
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -262,6 +264,25 @@ void CFlash::VerifyUserBlock(uint32_t index, const char* file) {
     strncpy(record.fileName, file, sizeof(record.fileName) - 1);
     user->SetFromFile(&record, header.id, false);
     if (user->GetHeader()->crc != header.crc) QEL_RAISE(ERR_VERIFY_FAILED, kSource);
+
+    // The header alone proves nothing about the flash: a commit cut short can
+    // leave a header whose payload was never written. Check the stored copy.
+    CBlockUser* stored = UserBlockAt(index);
+    if (stored->IsDataLoaded()) return;
+    const uint32_t bytesToRead = std::exchange(bytesToRead_, 0);
+    try {
+        stored->LoadData(false);
+    } catch (const CExc& e) {
+        bytesToRead_ = bytesToRead;
+        if (e.code != ERR_NOT_VALID_BLOCK) throw;
+        QEL_RAISE_DETAIL(ERR_VERIFY_FAILED, kSource, e.detail);
+    } catch (const CCException& e) {
+        bytesToRead_ = bytesToRead;
+        char text[128];
+        e.GetErrorMessage(text, sizeof(text));
+        QEL_RAISE_DETAIL(ERR_CCS_EXCEPTION, kSource, text);
+    }
+    bytesToRead_ = bytesToRead;
 }
 
 void CFlash::SetUserBlockBootable(uint32_t index, bool bootable) {
