@@ -17,3 +17,10 @@ TELMAR_API void TelmarClose(IFSystem* system) { delete system; }
 TELMAR_API void TelmarSetPollIntervalsForTests(uint32_t baseMs, uint32_t extraMs) {
     CFlash::SetPollIntervals(std::chrono::milliseconds(baseMs), std::chrono::milliseconds(extraMs));
 }
+
+// Tests: flash objects built from now on get a worker whose thread
+// initialisation fails (non-zero) or succeeds again (0); the product never
+// calls this.
+TELMAR_API void TelmarFailWorkerInitialisationForTests(int fail) {
+    CFlash::FailWorkerInitialisation(fail != 0);
+}

@@ -8,7 +8,11 @@
 #include "bench/include/QelBench.h"
 #include "platform/DynamicLibrary.h"
 
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,7 +26,7 @@ public:
         int kind;
         int a;
         intptr_t b;
-        std::string text;  // status texts
+        std::string text;  // status texts, the file of question 2
     };
 
     static int Callback(int kind, int a, intptr_t b, uintptr_t context);
@@ -32,14 +36,37 @@ public:
     std::vector<Notice> Take();
     void AnswerQuestions(int answer) { answer_ = answer; }
 
+    // Filters of a notice list.
+    static std::vector<Notice> OfKind(const std::vector<Notice>& notices, int kind);
+    static std::vector<std::string> Texts(const std::vector<Notice>& notices);
+    static bool HasText(const std::vector<Notice>& notices, const std::string& text);
+
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Notice> notices_;
     int finished_ = 0;
     int lastResult_ = -1;
-    int answer_ = 0;
+    std::atomic<int> answer_{0};
 };
+
+// One block of a raw flash image, found by walking the chain as the
+// programmer does: the init image's size, then headers and total sizes.
+struct ImageBlock {
+    uint32_t offset = 0;
+    BlockHeader header{};
+    bool payloadIntact = false;  // CRC-32 of dataLength payload bytes equals the header's
+};
+
+struct ImageChain {
+    bool hasInit = false;
+    uint32_t initSize = 0;
+    std::vector<ImageBlock> blocks;
+    bool terminated = false;  // the walk ended at a termination block
+};
+
+ImageChain WalkImage(const std::vector<uint8_t>& image);
+uint32_t Crc32(const uint8_t* data, size_t length);
 
 class EngineBench {
 public:
@@ -56,11 +83,26 @@ public:
     IFSystem* System() const { return system_; }
     IFFlash* Flash(int board, int processor);
 
+    // Flash objects built from now on get a worker whose thread
+    // initialisation fails (the engine's test entry point).
+    void FailWorkerInitialisation(bool fail);
+
     // The bench's control interface (faults, direct memory access).
     qel::bench::IBenchControl* Control();
 
+    // Engine settings (values of SOFTWARE\Halvern\QEL4410\Telmar); a flash object
+    // reads them when it is built. The folders start at the build's firmware.
+    void SetSetting(const std::string& name, const std::string& value);
+    // A TIM description folder of the test's own: the shipped descriptions
+    // and this one (file name, text). Takes effect at the next connect.
+    void AddTimDescription(const std::string& fileName, const std::string& text);
+    static std::string ShippedTimDescription(const std::string& fileName);
+
     // Helpers of the common flows (no callback: commands block).
     void ConnectAndSelect(IFFlash* flash, const char* tim);
+    // Registers log as the flash callback, triggers the command, waits for its
+    // finish notice and unregisters; returns the command's result.
+    static int Run(IFFlash* flash, NoticeLog& log, const std::function<int()>& trigger);
     std::string Firmware(const std::string& kind, const std::string& file) const;
     std::string WriteExecutable(const std::string& name, uint32_t address, size_t bytes,
                                 uint8_t seed) const;
@@ -82,7 +124,28 @@ private:
     int state_ = -1;
 };
 
+// Names parameterised tests after their case's `name` member.
+struct CaseName {
+    template <class Param>
+    std::string operator()(const ::testing::TestParamInfo<Param>& param) const {
+        return param.param.name;
+    }
+};
+
 // The error record of a failed command, as text for assertion messages.
 std::string Describe(const CFlashExc* error);
+
+// The engine's view of a chain: every block's header and extra header.
+struct ChainEntry {
+    BlockHeader header;
+    std::vector<uint8_t> extra;
+};
+std::vector<ChainEntry> ReadChain(IFFlash* flash);
+
+UserBlockRecord UserRecord(const std::string& file, bool bootable = false);
+
+// Runs an editing call and returns the code of the engine error it throws
+// (0 when it throws none).
+uint32_t ErrorOf(const std::function<void()>& call);
 
 }  // namespace qel::e2e

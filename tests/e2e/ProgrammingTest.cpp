@@ -7,29 +7,6 @@
 namespace qel::e2e {
 namespace {
 
-struct ChainEntry {
-    BlockHeader header;
-    std::vector<uint8_t> extra;
-};
-
-std::vector<ChainEntry> ReadChain(IFFlash* flash) {
-    uint32_t count = 0;
-    flash->GetBlockCount(&count);
-    std::vector<ChainEntry> chain(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        chain[i].extra.assign(2048, 0);
-        flash->GetBlock(i, &chain[i].header, chain[i].extra.data(), 2048);
-    }
-    return chain;
-}
-
-UserBlockRecord Record(const std::string& file, bool bootable = false) {
-    UserBlockRecord r{};
-    r.bootable = bootable;
-    strncpy(r.fileName, file.c_str(), sizeof(r.fileName) - 1);
-    return r;
-}
-
 TEST(ProgrammingTest, ErasedModuleRevertsToDefaultChain) {
     EngineBench bench;
     IFFlash* flash = bench.Flash(0, 0);
@@ -59,9 +36,9 @@ TEST(ProgrammingTest, CommittedChainReadsBackInANewEngine) {
     bench.ConnectAndSelect(flash, "QT-6201");
     flash->SetBootLoader(nullptr);
     flash->SetBitstream(nullptr);
-    const UserBlockRecord exec = Record(bench.WriteExecutable("app.out", 0x80001000, 3000, 1), true);
+    const UserBlockRecord exec = UserRecord(bench.WriteExecutable("app.out", 0x80001000, 3000, 1), true);
     flash->AddUserBlock(1, &exec, 0x42, 1, 2, -1);
-    const UserBlockRecord data = Record(bench.WriteData("table.bin", 10000, 5));
+    const UserBlockRecord data = UserRecord(bench.WriteData("table.bin", 10000, 5));
     flash->AddUserBlock(0x10, &data, 0x43, 0, 1, -1);
     flash->AddDynamic(0x80000000, 0x1234);
     flash->AddDynamic(0x80000004, 0x5678);
