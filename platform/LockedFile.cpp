@@ -1,10 +1,10 @@
 #include "platform/LockedFile.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <filesystem>
 #include <system_error>
@@ -23,7 +23,8 @@ LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
 bool LockedFile::Open(const std::string& path, bool create) {
     Close();
     int flags = O_RDWR | O_CLOEXEC;
-    if (create) flags |= O_CREAT;
+    if (create)
+        flags |= O_CREAT;
     do {
         fd_ = open(path.c_str(), flags, 0666);
     } while (fd_ < 0 && errno == EINTR);
@@ -39,12 +40,14 @@ bool LockedFile::OpenReadOnly(const std::string& path) {
 }
 
 void LockedFile::Close() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0)
+        close(fd_);
     fd_ = -1;
 }
 
 bool LockedFile::Lock(Mode mode) {
-    if (fd_ < 0) return false;
+    if (fd_ < 0)
+        return false;
     int rc;
     do {
         rc = flock(fd_, mode == Mode::Shared ? LOCK_SH : LOCK_EX);
@@ -53,7 +56,8 @@ bool LockedFile::Lock(Mode mode) {
 }
 
 bool LockedFile::TryLock(Mode mode) {
-    if (fd_ < 0) return false;
+    if (fd_ < 0)
+        return false;
     int rc;
     do {
         rc = flock(fd_, (mode == Mode::Shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
@@ -62,12 +66,14 @@ bool LockedFile::TryLock(Mode mode) {
 }
 
 void LockedFile::Unlock() {
-    if (fd_ >= 0) flock(fd_, LOCK_UN);
+    if (fd_ >= 0)
+        flock(fd_, LOCK_UN);
 }
 
 int64_t LockedFile::Size() const {
     struct stat st {};
-    if (fd_ < 0 || fstat(fd_, &st) != 0) return -1;
+    if (fd_ < 0 || fstat(fd_, &st) != 0)
+        return -1;
     return static_cast<int64_t>(st.st_size);
 }
 
@@ -75,8 +81,10 @@ bool LockedFile::ReadAt(uint64_t offset, void* buffer, size_t length) const {
     auto* out = static_cast<char*>(buffer);
     while (length > 0) {
         const ssize_t n = pread(fd_, out, length, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         out += n;
         offset += static_cast<uint64_t>(n);
         length -= static_cast<size_t>(n);
@@ -88,8 +96,10 @@ bool LockedFile::WriteAt(uint64_t offset, const void* buffer, size_t length) {
     const auto* in = static_cast<const char*>(buffer);
     while (length > 0) {
         const ssize_t n = pwrite(fd_, in, length, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         in += n;
         offset += static_cast<uint64_t>(n);
         length -= static_cast<size_t>(n);
@@ -97,7 +107,9 @@ bool LockedFile::WriteAt(uint64_t offset, const void* buffer, size_t length) {
     return true;
 }
 
-bool LockedFile::Sync() { return fd_ >= 0 && fdatasync(fd_) == 0; }
+bool LockedFile::Sync() {
+    return fd_ >= 0 && fdatasync(fd_) == 0;
+}
 
 bool MakeFolders(const std::string& path) {
     std::error_code ec;

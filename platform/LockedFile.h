@@ -11,7 +11,7 @@
 namespace qel::platform {
 
 class LockedFile {
-public:
+  public:
     enum class Mode { Shared, Exclusive };
 
     LockedFile() = default;
@@ -44,7 +44,7 @@ public:
     // Data reaches the disk (fdatasync).
     bool Sync();
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -61,8 +61,12 @@ inline constexpr HResult kBadDescription = static_cast<HResult>(0x80041003);
 // A call that would wait for the bench made from a bench thread.
 inline constexpr HResult kWrongThread = static_cast<HResult>(0x80041004);
 
-inline constexpr bool Failed(HResult r) { return r < 0; }
-inline constexpr bool Succeeded(HResult r) { return r >= 0; }
+inline constexpr bool Failed(HResult r) {
+    return r < 0;
+}
+inline constexpr bool Succeeded(HResult r) {
+    return r >= 0;
+}
 
 struct Guid {
     uint32_t data1;
@@ -71,29 +75,31 @@ struct Guid {
     uint8_t data4[8];
 };
 inline constexpr bool operator==(const Guid& a, const Guid& b) {
-    if (a.data1 != b.data1 || a.data2 != b.data2 || a.data3 != b.data3) return false;
+    if (a.data1 != b.data1 || a.data2 != b.data2 || a.data3 != b.data3)
+        return false;
     for (int i = 0; i < 8; ++i)
-        if (a.data4[i] != b.data4[i]) return false;
+        if (a.data4[i] != b.data4[i])
+            return false;
     return true;
 }
 // Registry form, upper case, braces included: "{DE4FA3E7-B47F-11D1-B009-0040055C1953}".
 QEL_BENCH_API std::string GuidToString(const Guid& guid);
 
 class IUnknown {
-public:
-    static constexpr Guid kIid{0x00000000, 0x0000, 0x0000,
-                               {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+  public:
+    static constexpr Guid kIid{
+        0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
     virtual HResult QueryInterface(const Guid& iid, void** out) = 0;
     virtual uint32_t AddRef() = 0;
     virtual uint32_t Release() = 0;
 
-protected:
+  protected:
     virtual ~IUnknown() = default;
 };
 
 // The application class (the identifier the engine attaches to or creates).
-inline constexpr Guid kClsidApplication{0xDE4FA3E7, 0xB47F, 0x11D1,
-                                        {0xB0, 0x09, 0x00, 0x40, 0x05, 0x5C, 0x19, 0x53}};
+inline constexpr Guid kClsidApplication{
+    0xDE4FA3E7, 0xB47F, 0x11D1, {0xB0, 0x09, 0x00, 0x40, 0x05, 0x5C, 0x19, 0x53}};
 
 class IApplication;
 class IDspBoards;
@@ -109,41 +115,41 @@ class ILValue;
 // ---------------------------------------------------------------- objects
 
 class IApplication : public IUnknown {
-public:
-    static constexpr Guid kIid{0xCEA67E80, 0xC3E5, 0x11D1,
-                               {0x9F, 0x77, 0x00, 0x40, 0x05, 0x2B, 0x95, 0x93}};
+  public:
+    static constexpr Guid kIid{
+        0xCEA67E80, 0xC3E5, 0x11D1, {0x9F, 0x77, 0x00, 0x40, 0x05, 0x2B, 0x95, 0x93}};
     virtual HResult GetDspBoards(IDspBoards** boards) = 0;
 };
 
 class IDspBoards : public IUnknown {
-public:
-    static constexpr Guid kIid{0x51B0F8D1, 0x6E3A, 0x4C20,
-                               {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x00, 0x01}};
+  public:
+    static constexpr Guid kIid{
+        0x51B0F8D1, 0x6E3A, 0x4C20, {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x00, 0x01}};
     virtual HResult Count(int32_t* count) = 0;
     // kBadIndex outside 0 .. Count-1.
     virtual HResult Item(int32_t index, IDspBoard** board) = 0;
 };
 
 class IDspBoard : public IUnknown {
-public:
-    static constexpr Guid kIid{0x51B0F8D1, 0x6E3A, 0x4C20,
-                               {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x00, 0x02}};
+  public:
+    static constexpr Guid kIid{
+        0x51B0F8D1, 0x6E3A, 0x4C20, {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x00, 0x02}};
     virtual HResult GetDspTasks(IDspTasks** tasks) = 0;
     virtual HResult GetName(std::string* name) = 0;
 };
 
 class IDspTasks : public IUnknown {
-public:
-    static constexpr Guid kIid{0x51B0F8D1, 0x6E3A, 0x4C20,
-                               {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x00, 0x03}};
+  public:
+    static constexpr Guid kIid{
+        0x51B0F8D1, 0x6E3A, 0x4C20, {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x00, 0x03}};
     virtual HResult Count(int32_t* count) = 0;
     virtual HResult Item(int32_t index, IDspTask** task) = 0;
 };
 
 class IDspTask : public IUnknown {
-public:
-    static constexpr Guid kIid{0x51B0F8D1, 0x6E3A, 0x4C20,
-                               {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x00, 0x04}};
+  public:
+    static constexpr Guid kIid{
+        0x51B0F8D1, 0x6E3A, 0x4C20, {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x00, 0x04}};
     virtual HResult GetName(std::string* name) = 0;
     // Every call hands out the same DSP user object of this processor.
     virtual HResult GetDspUser(IDspUser** user) = 0;
@@ -159,11 +165,12 @@ inline constexpr int32_t kExecHalted = 0;
 inline constexpr int32_t kExecRunning = 1;
 
 class IDspUser : public IUnknown {
-public:
-    static constexpr Guid kIid{0x51B0F8D1, 0x6E3A, 0x4C20,
-                               {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x00, 0x05}};
-    // A memory object of `size` bytes (a multiple of 4 is not required) at the
-    // address that `address` holds; its host copy starts zeroed. `page` is 0.
+  public:
+    static constexpr Guid kIid{
+        0x51B0F8D1, 0x6E3A, 0x4C20, {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x00, 0x05}};
+    // A memory object of `size` bytes (a multiple of 4 is not required, at
+    // most 256 MiB) at the address that `address` holds; its host copy starts
+    // zeroed. `page` is 0.
     virtual HResult CreateMemory(IDspValue* address, uint32_t size, int32_t page,
                                  IDspMemory** memory) = 0;
     virtual HResult CreateValue(int32_t typeCode, uint32_t value, IDspValue** out) = 0;
@@ -188,9 +195,9 @@ public:
 
 // A block of target memory (address, size) with its host copy.
 class IDspMemory : public IUnknown {
-public:
-    static constexpr Guid kIid{0x4C259150, 0xD306, 0x11D1,
-                               {0x93, 0x2B, 0x00, 0x40, 0x05, 0x5C, 0x19, 0x64}};
+  public:
+    static constexpr Guid kIid{
+        0x4C259150, 0xD306, 0x11D1, {0x93, 0x2B, 0x00, 0x40, 0x05, 0x5C, 0x19, 0x64}};
     // Puts the value's 32-bit number into element `index` (bytes 4*index..+3)
     // of the host copy; kInvalidArg past the end.
     virtual HResult SetValue(IDspValue* value, int32_t index) = 0;
@@ -207,9 +214,9 @@ public:
 };
 
 class IDspValue : public IUnknown {
-public:
-    static constexpr Guid kIid{0x7D7052DC, 0xC9BE, 0x11D1,
-                               {0x93, 0x29, 0x00, 0x40, 0x05, 0x5C, 0x19, 0x64}};
+  public:
+    static constexpr Guid kIid{
+        0x7D7052DC, 0xC9BE, 0x11D1, {0x93, 0x29, 0x00, 0x40, 0x05, 0x5C, 0x19, 0x64}};
     virtual HResult GetValue(uint32_t* value) = 0;
     virtual HResult SetValue(uint32_t value) = 0;
     // Takes over the source's type code and number.
@@ -219,17 +226,17 @@ public:
 
 // Minimal: the bench itself never hands registers or lvalues out.
 class IDspRegister : public IUnknown {
-public:
-    static constexpr Guid kIid{0xEF58F0F2, 0xD85F, 0x11D1,
-                               {0x93, 0x2D, 0x00, 0x40, 0x05, 0x5C, 0x19, 0x64}};
+  public:
+    static constexpr Guid kIid{
+        0xEF58F0F2, 0xD85F, 0x11D1, {0x93, 0x2D, 0x00, 0x40, 0x05, 0x5C, 0x19, 0x64}};
     virtual HResult GetName(std::string* name) = 0;
     virtual HResult GetValue(uint32_t* value) = 0;
 };
 
 class ILValue : public IUnknown {
-public:
-    static constexpr Guid kIid{0x23B8AB60, 0x7D7F, 0x11D3,
-                               {0x82, 0x7C, 0x00, 0x10, 0x5A, 0x9E, 0x1B, 0xC5}};
+  public:
+    static constexpr Guid kIid{
+        0x23B8AB60, 0x7D7F, 0x11D3, {0x82, 0x7C, 0x00, 0x10, 0x5A, 0x9E, 0x1B, 0xC5}};
     virtual HResult GetName(std::string* name) = 0;
     virtual HResult GetValue(uint32_t* value) = 0;
 };
@@ -237,9 +244,9 @@ public:
 // ---------------------------------------------------------------- connection points
 
 class IConnectionPoint : public IUnknown {
-public:
-    static constexpr Guid kIid{0xB196B286, 0xBAB4, 0x101A,
-                               {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+  public:
+    static constexpr Guid kIid{
+        0xB196B286, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
     virtual HResult GetConnectionInterface(Guid* iid) = 0;
     // The sink is asked for the events interface; the connection point keeps
     // that reference until Unadvise. *cookie is never 0 on success.
@@ -249,9 +256,9 @@ public:
 };
 
 class IConnectionPointContainer : public IUnknown {
-public:
-    static constexpr Guid kIid{0xB196B284, 0xBAB4, 0x101A,
-                               {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+  public:
+    static constexpr Guid kIid{
+        0xB196B284, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
     // kNoConnection when the object does not offer that events interface.
     virtual HResult FindConnectionPoint(const Guid& iid, IConnectionPoint** point) = 0;
 };
@@ -263,9 +270,9 @@ public:
 // bench. Methods are listed in the interface's own order (1, 2, ...).
 
 class ICodeComposerAppEvents : public IUnknown {
-public:
-    static constexpr Guid kIid{0xFC299D20, 0xDDC0, 0x11D1,
-                               {0xB7, 0x91, 0x00, 0x00, 0xB4, 0x3E, 0x4E, 0xE2}};
+  public:
+    static constexpr Guid kIid{
+        0xFC299D20, 0xDDC0, 0x11D1, {0xB7, 0x91, 0x00, 0x00, 0xB4, 0x3E, 0x4E, 0xE2}};
     virtual HResult OnAppStarted() = 0;
     virtual HResult OnAppExiting() = 0;
     virtual HResult OnBoardsChanged() = 0;
@@ -273,9 +280,9 @@ public:
 };
 
 class IDspUserEvents : public IUnknown {
-public:
-    static constexpr Guid kIid{0x57E96100, 0xD93D, 0x11D1,
-                               {0x8F, 0xDA, 0x44, 0x45, 0x53, 0x54, 0x61, 0x6F}};
+  public:
+    static constexpr Guid kIid{
+        0x57E96100, 0xD93D, 0x11D1, {0x8F, 0xDA, 0x44, 0x45, 0x53, 0x54, 0x61, 0x6F}};
     // 1: the sink's answer is returned to the server.
     virtual HResult OnTextRequest(std::string* text) = 0;
     // 2
@@ -314,25 +321,25 @@ public:
 };
 
 class IDspUserEvents2 : public IUnknown {
-public:
-    static constexpr Guid kIid{0xAC3A04C7, 0xE7D1, 0x11D4,
-                               {0x81, 0x76, 0x00, 0x50, 0xDA, 0x92, 0xBD, 0x5A}};
+  public:
+    static constexpr Guid kIid{
+        0xAC3A04C7, 0xE7D1, 0x11D4, {0x81, 0x76, 0x00, 0x50, 0xDA, 0x92, 0xBD, 0x5A}};
     virtual HResult OnLValueChanged(ILValue* value, int32_t number, VariantBool flag,
                                     const char* text) = 0;
     virtual HResult OnWatchesCleared() = 0;
 };
 
 class IDspUserEvents3 : public IUnknown {
-public:
-    static constexpr Guid kIid{0xD034C474, 0x7A73, 0x464D,
-                               {0xA6, 0x57, 0xE7, 0x99, 0xC6, 0xA8, 0x5F, 0x8E}};
+  public:
+    static constexpr Guid kIid{
+        0xD034C474, 0x7A73, 0x464D, {0xA6, 0x57, 0xE7, 0x99, 0xC6, 0xA8, 0x5F, 0x8E}};
     virtual HResult OnConfigChanged() = 0;
 };
 
 class IDspUserEvents4 : public IUnknown {
-public:
-    static constexpr Guid kIid{0x206BAB83, 0x4A8F, 0x423B,
-                               {0xB7, 0xF8, 0xCF, 0x28, 0xF0, 0x96, 0x0E, 0x27}};
+  public:
+    static constexpr Guid kIid{
+        0x206BAB83, 0x4A8F, 0x423B, {0xB7, 0xF8, 0xCF, 0x28, 0xF0, 0x96, 0x0E, 0x27}};
     virtual HResult OnBuildStarted() = 0;
     virtual HResult OnBuildFinished() = 0;
     virtual HResult OnBuildCancelled() = 0;
@@ -341,61 +348,61 @@ public:
 };
 
 class IDspUserEvents5 : public IUnknown {
-public:
-    static constexpr Guid kIid{0x7968DB6E, 0x1E1B, 0x411A,
-                               {0xB5, 0xCA, 0x22, 0xF6, 0xD1, 0xE5, 0x16, 0x8B}};
+  public:
+    static constexpr Guid kIid{
+        0x7968DB6E, 0x1E1B, 0x411A, {0xB5, 0xCA, 0x22, 0xF6, 0xD1, 0xE5, 0x16, 0x8B}};
     virtual HResult OnTargetConnecting() = 0;
     virtual HResult OnTargetConnected(VariantBool connected) = 0;
 };
 
 class IDspUserEvents6 : public IUnknown {
-public:
-    static constexpr Guid kIid{0x6B596476, 0xC982, 0x4585,
-                               {0xB2, 0x03, 0x34, 0xA5, 0xA9, 0xAE, 0x6A, 0xDD}};
+  public:
+    static constexpr Guid kIid{
+        0x6B596476, 0xC982, 0x4585, {0xB2, 0x03, 0x34, 0xA5, 0xA9, 0xAE, 0x6A, 0xDD}};
     virtual HResult OnDebugSessionChanged() = 0;
 };
 
 class IDspUserEvents7 : public IUnknown {
-public:
-    static constexpr Guid kIid{0x25532336, 0xA02D, 0x4C9E,
-                               {0x89, 0x9C, 0xA7, 0x1A, 0x2E, 0x02, 0x87, 0x21}};
+  public:
+    static constexpr Guid kIid{
+        0x25532336, 0xA02D, 0x4C9E, {0x89, 0x9C, 0xA7, 0x1A, 0x2E, 0x02, 0x87, 0x21}};
     virtual HResult OnSymbolsLoaded() = 0;
 };
 
 // There is no IDspUserEvents8.
 
 class IDspUserEvents9 : public IUnknown {
-public:
-    static constexpr Guid kIid{0xD1D4A68B, 0x801F, 0x4042,
-                               {0xA2, 0x51, 0x6C, 0x72, 0x8D, 0xBF, 0x9F, 0x22}};
+  public:
+    static constexpr Guid kIid{
+        0xD1D4A68B, 0x801F, 0x4042, {0xA2, 0x51, 0x6C, 0x72, 0x8D, 0xBF, 0x9F, 0x22}};
     virtual HResult OnGelReloaded() = 0;
 };
 
 class IDspUserEvents10 : public IUnknown {
-public:
-    static constexpr Guid kIid{0x265E1A04, 0xFAC9, 0x415E,
-                               {0xAE, 0x14, 0xA6, 0x8C, 0x22, 0x53, 0x83, 0x78}};
+  public:
+    static constexpr Guid kIid{
+        0x265E1A04, 0xFAC9, 0x415E, {0xAE, 0x14, 0xA6, 0x8C, 0x22, 0x53, 0x83, 0x78}};
     virtual HResult OnClockChanged(VariantBool on) = 0;
 };
 
 class IDspUserEvents11 : public IUnknown {
-public:
-    static constexpr Guid kIid{0x4454B6DB, 0x5D31, 0x442A,
-                               {0xB5, 0x35, 0xEA, 0x38, 0x86, 0x51, 0x49, 0xE5}};
+  public:
+    static constexpr Guid kIid{
+        0x4454B6DB, 0x5D31, 0x442A, {0xB5, 0x35, 0xEA, 0x38, 0x86, 0x51, 0x49, 0xE5}};
     virtual HResult OnMemoryMapChanged() = 0;
 };
 
 class IDspUserEvents12 : public IUnknown {
-public:
-    static constexpr Guid kIid{0x97389D4E, 0x5A5E, 0x4BB7,
-                               {0xBA, 0xD9, 0xCD, 0xCB, 0x62, 0xA9, 0x86, 0xD5}};
+  public:
+    static constexpr Guid kIid{
+        0x97389D4E, 0x5A5E, 0x4BB7, {0xBA, 0xD9, 0xCD, 0xCB, 0x62, 0xA9, 0x86, 0xD5}};
     virtual HResult OnProfilingChanged(VariantBool on) = 0;
 };
 
 class IDspUserEvents13 : public IUnknown {
-public:
-    static constexpr Guid kIid{0x3EEFD7D0, 0x2A0C, 0x4D20,
-                               {0xB0, 0x4A, 0xE0, 0x06, 0x05, 0x52, 0x00, 0xEE}};
+  public:
+    static constexpr Guid kIid{
+        0x3EEFD7D0, 0x2A0C, 0x4D20, {0xB0, 0x4A, 0xE0, 0x06, 0x05, 0x52, 0x00, 0xEE}};
     virtual HResult OnCpuReset() = 0;
     virtual HResult OnCpuStarted() = 0;
 };
@@ -403,10 +410,9 @@ public:
 // The twelve DSP user notification interfaces, in connection order.
 inline constexpr int kUserEventsCount = 12;
 inline constexpr Guid kUserEventsIids[kUserEventsCount] = {
-    IDspUserEvents::kIid,   IDspUserEvents2::kIid,  IDspUserEvents3::kIid,
-    IDspUserEvents4::kIid,  IDspUserEvents5::kIid,  IDspUserEvents6::kIid,
-    IDspUserEvents7::kIid,  IDspUserEvents9::kIid,  IDspUserEvents10::kIid,
-    IDspUserEvents11::kIid, IDspUserEvents12::kIid, IDspUserEvents13::kIid};
+    IDspUserEvents::kIid,   IDspUserEvents2::kIid,  IDspUserEvents3::kIid,  IDspUserEvents4::kIid,
+    IDspUserEvents5::kIid,  IDspUserEvents6::kIid,  IDspUserEvents7::kIid,  IDspUserEvents9::kIid,
+    IDspUserEvents10::kIid, IDspUserEvents11::kIid, IDspUserEvents12::kIid, IDspUserEvents13::kIid};
 
 // ---------------------------------------------------------------- bench control
 //
@@ -456,19 +462,19 @@ enum class Unrequested : int32_t {
 };
 
 struct ProgrammerInfo {
-    int32_t running = 0;            // a programmer model runs on the target
-    uint32_t commandBlock = 0;      // address of its command block
-    uint32_t timType = 0;           // from its signature
-    uint32_t commandsDone = 0;      // commands completed since it started
-    uint32_t lastCommand = 0;       // code of the last command started
-    int32_t busy = 0;               // a command is executing now
-    int32_t hung = 0;               // a command will never complete
+    int32_t running = 0;        // a programmer model runs on the target
+    uint32_t commandBlock = 0;  // address of its command block
+    uint32_t timType = 0;       // from its signature
+    uint32_t commandsDone = 0;  // commands completed since it started
+    uint32_t lastCommand = 0;   // code of the last command started
+    int32_t busy = 0;           // a command is executing now
+    int32_t hung = 0;           // a command will never complete
 };
 
 class IBenchControl : public IUnknown {
-public:
-    static constexpr Guid kIid{0x51B0F8D1, 0x6E3A, 0x4C20,
-                               {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x00, 0x10}};
+  public:
+    static constexpr Guid kIid{
+        0x51B0F8D1, 0x6E3A, 0x4C20, {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x00, 0x10}};
     virtual HResult SetFault(int32_t board, int32_t processor, Fault fault, uint32_t count) = 0;
     virtual HResult ClearFaults(int32_t board, int32_t processor) = 0;
     // Queued behind the requests already made to that board.

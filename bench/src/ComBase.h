@@ -14,11 +14,12 @@ namespace qel::bench {
 // Owns one reference.
 template <class T>
 class ComPtr {
-public:
+  public:
     ComPtr() = default;
     // Adds a reference of its own.
     explicit ComPtr(T* p) : p_(p) {
-        if (p_) p_->AddRef();
+        if (p_)
+            p_->AddRef();
     }
     ComPtr(const ComPtr& o) : ComPtr(o.p_) {}
     ComPtr(ComPtr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
@@ -34,7 +35,8 @@ public:
         return r;
     }
     void Reset() {
-        if (p_) std::exchange(p_, nullptr)->Release();
+        if (p_)
+            std::exchange(p_, nullptr)->Release();
     }
     // Hands the reference out (for out-parameters).
     T* Detach() { return std::exchange(p_, nullptr); }
@@ -42,7 +44,7 @@ public:
     T* operator->() const { return p_; }
     explicit operator bool() const { return p_ != nullptr; }
 
-private:
+  private:
     T* p_ = nullptr;
 };
 
@@ -51,16 +53,18 @@ private:
 inline bool TryAddRef(std::atomic<uint32_t>& refs) {
     uint32_t n = refs.load(std::memory_order_relaxed);
     while (n != 0)
-        if (refs.compare_exchange_weak(n, n + 1, std::memory_order_acq_rel)) return true;
+        if (refs.compare_exchange_weak(n, n + 1, std::memory_order_acq_rel))
+            return true;
     return false;
 }
 
 // One interface, reference counted; the object deletes itself at zero.
 template <class I>
 class RefCounted : public I {
-public:
+  public:
     HResult QueryInterface(const Guid& iid, void** out) override {
-        if (!out) return kPointer;
+        if (!out)
+            return kPointer;
         *out = nullptr;
         if (iid == I::kIid || iid == IUnknown::kIid) {
             *out = static_cast<I*>(this);
@@ -72,11 +76,12 @@ public:
     uint32_t AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
     uint32_t Release() override {
         const uint32_t n = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (n == 0) delete this;
+        if (n == 0)
+            delete this;
         return n;
     }
 
-protected:
+  protected:
     std::atomic<uint32_t> refs_{1};
 };
 
@@ -84,12 +89,13 @@ protected:
 // references are the owner's.
 template <class Events>
 class ConnectionPoint final : public IConnectionPoint {
-public:
+  public:
     explicit ConnectionPoint(IUnknown* owner) : owner_(owner) {}
     ~ConnectionPoint() override { DropAll(); }
 
     HResult QueryInterface(const Guid& iid, void** out) override {
-        if (!out) return kPointer;
+        if (!out)
+            return kPointer;
         *out = nullptr;
         if (iid == IConnectionPoint::kIid || iid == IUnknown::kIid) {
             *out = static_cast<IConnectionPoint*>(this);
@@ -102,15 +108,18 @@ public:
     uint32_t Release() override { return owner_->Release(); }
 
     HResult GetConnectionInterface(Guid* iid) override {
-        if (!iid) return kPointer;
+        if (!iid)
+            return kPointer;
         *iid = Events::kIid;
         return kOk;
     }
     HResult Advise(IUnknown* sink, uint32_t* cookie) override {
-        if (!sink || !cookie) return kPointer;
+        if (!sink || !cookie)
+            return kPointer;
         *cookie = 0;
         void* typed = nullptr;
-        if (Failed(sink->QueryInterface(Events::kIid, &typed)) || !typed) return kCannotConnect;
+        if (Failed(sink->QueryInterface(Events::kIid, &typed)) || !typed)
+            return kCannotConnect;
         std::lock_guard lock(mu_);
         const uint32_t c = NextCookie();
         sinks_.push_back({c, static_cast<Events*>(typed)});
@@ -129,7 +138,8 @@ public:
                 }
             }
         }
-        if (!sink) return kNotConnected;
+        if (!sink)
+            return kNotConnected;
         sink->Release();
         return kOk;
     }
@@ -141,7 +151,8 @@ public:
         std::vector<Events*> copy;
         {
             std::lock_guard lock(mu_);
-            if (sinks_.empty()) return;
+            if (sinks_.empty())
+                return;
             copy.reserve(sinks_.size());
             for (auto& s : sinks_) {
                 s.sink->AddRef();
@@ -169,7 +180,7 @@ public:
         for (Events* s : gone) s->Release();
     }
 
-private:
+  private:
     static uint32_t NextCookie() {
         static std::atomic<uint32_t> counter{0};
         uint32_t c;

@@ -42,7 +42,8 @@ bool SplitWords(std::string_view line, std::vector<std::string>& words, std::str
     size_t i = 0;
     while (i < line.size()) {
         const char c = line[i];
-        if (c == '#') break;
+        if (c == '#')
+            break;
         if (std::isspace(static_cast<unsigned char>(c))) {
             ++i;
             continue;
@@ -56,7 +57,8 @@ bool SplitWords(std::string_view line, std::vector<std::string>& words, std::str
                 ++i;
                 continue;
             }
-            if (!quoted && (std::isspace(static_cast<unsigned char>(d)) || d == '#')) break;
+            if (!quoted && (std::isspace(static_cast<unsigned char>(d)) || d == '#'))
+                break;
             word += d;
             ++i;
         }
@@ -70,7 +72,8 @@ bool SplitWords(std::string_view line, std::vector<std::string>& words, std::str
 }
 
 std::optional<uint64_t> ParseNumber(std::string_view text) {
-    if (text.empty()) return std::nullopt;
+    if (text.empty())
+        return std::nullopt;
     uint64_t scale = 1;
     const char last = static_cast<char>(std::toupper(static_cast<unsigned char>(text.back())));
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
@@ -79,18 +82,22 @@ std::optional<uint64_t> ParseNumber(std::string_view text) {
         text.remove_suffix(1);
     }
     std::string s(text);
-    if (s.empty() || s[0] == '-' || s[0] == '+') return std::nullopt;
+    if (s.empty() || s[0] == '-' || s[0] == '+')
+        return std::nullopt;
     char* end = nullptr;
     errno = 0;
     const unsigned long long v = std::strtoull(s.c_str(), &end, 0);
-    if (errno != 0 || end == s.c_str() || *end != '\0') return std::nullopt;
-    if (v > UINT64_MAX / scale) return std::nullopt;
+    if (errno != 0 || end == s.c_str() || *end != '\0')
+        return std::nullopt;
+    if (v > UINT64_MAX / scale)
+        return std::nullopt;
     return v * scale;
 }
 
 std::optional<uint32_t> ParseU32(std::string_view text) {
     auto v = ParseNumber(text);
-    if (!v || *v > 0xFFFFFFFFull) return std::nullopt;
+    if (!v || *v > 0xFFFFFFFFull)
+        return std::nullopt;
     return static_cast<uint32_t>(*v);
 }
 
@@ -102,14 +109,16 @@ std::string SafeFilePart(const std::string& s) {
 }
 
 class Parser {
-public:
+  public:
     std::optional<BenchDesc> Run(std::string_view text, std::string& error) {
         size_t pos = 0;
         while (pos <= text.size()) {
             size_t nl = text.find('\n', pos);
-            if (nl == std::string_view::npos) nl = text.size();
+            if (nl == std::string_view::npos)
+                nl = text.size();
             std::string_view line = text.substr(pos, nl - pos);
-            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
             ++line_;
             std::vector<std::string> words;
             std::string why;
@@ -127,7 +136,7 @@ public:
         return std::move(desc_);
     }
 
-private:
+  private:
     using Keys = std::map<std::string, std::string>;
 
     static bool SplitKeys(const std::vector<std::string>& words, size_t first, Keys& keys,
@@ -147,7 +156,8 @@ private:
                         bool required) {
         auto it = keys.find(key);
         if (it == keys.end()) {
-            if (required) why = std::string("missing ") + key + "=";
+            if (required)
+                why = std::string("missing ") + key + "=";
             return !required;
         }
         auto v = ParseU32(it->second);
@@ -161,7 +171,8 @@ private:
     }
 
     static bool NoneLeft(const Keys& keys, std::string& why) {
-        if (keys.empty()) return true;
+        if (keys.empty())
+            return true;
         why = "unknown key '" + keys.begin()->first + "'";
         return false;
     }
@@ -176,7 +187,8 @@ private:
             return true;
         }
         Keys keys;
-        if (!SplitKeys(w, 1, keys, why)) return false;
+        if (!SplitKeys(w, 1, keys, why))
+            return false;
         Timing n;
         uint32_t bw = 0;
         if (!TakeU32(keys, "bandwidth", bw, why, false) ||
@@ -192,29 +204,38 @@ private:
     bool Statement(const std::vector<std::string>& w, std::string& why) {
         const std::string& kw = w[0];
         if (kw == "bench") {
-            if (w.size() != 2) return Fail(why, "bench NAME");
+            if (w.size() != 2)
+                return Fail(why, "bench NAME");
             desc_.name = w[1];
             return true;
         }
         if (kw == "timing") {
-            if (w.size() < 2) return Fail(why, "timing off|realistic|key=value ...");
-            if (module_) return ParseTiming(w, module_->timing, why);
-            if (!desc_.boards.empty()) return Fail(why, "timing belongs before the first board "
-                                                        "or inside a module");
+            if (w.size() < 2)
+                return Fail(why, "timing off|realistic|key=value ...");
+            if (module_)
+                return ParseTiming(w, module_->timing, why);
+            if (!desc_.boards.empty())
+                return Fail(why,
+                            "timing belongs before the first board "
+                            "or inside a module");
             return ParseTiming(w, defaultTiming_, why);
         }
         if (kw == "board") {
-            if (w.size() != 2) return Fail(why, "board NAME");
+            if (w.size() != 2)
+                return Fail(why, "board NAME");
             desc_.boards.push_back(BoardDesc{w[1], {}});
             module_ = nullptr;
             processor_ = nullptr;
             return true;
         }
         if (kw == "module") {
-            if (desc_.boards.empty()) return Fail(why, "module outside a board");
-            if (w.size() < 2) return Fail(why, "module NAME tim=TIM [type=CODE] [image=FILE]");
+            if (desc_.boards.empty())
+                return Fail(why, "module outside a board");
+            if (w.size() < 2)
+                return Fail(why, "module NAME tim=TIM [type=CODE] [image=FILE]");
             Keys keys;
-            if (!SplitKeys(w, 2, keys, why)) return false;
+            if (!SplitKeys(w, 2, keys, why))
+                return false;
             ModuleDesc m;
             m.name = w[1];
             m.timing = defaultTiming_;
@@ -225,7 +246,8 @@ private:
             if (keys.count("image")) {
                 m.image = keys["image"];
                 keys.erase("image");
-                if (m.image.empty()) return Fail(why, "empty image name");
+                if (m.image.empty())
+                    return Fail(why, "empty image name");
             }
             if (!TakeU32(keys, "type", m.timType, why, false) || !NoneLeft(keys, why))
                 return false;
@@ -241,9 +263,11 @@ private:
             return true;
         }
         if (kw == "flash") {
-            if (!module_) return Fail(why, "flash outside a module");
+            if (!module_)
+                return Fail(why, "flash outside a module");
             Keys keys;
-            if (!SplitKeys(w, 1, keys, why)) return false;
+            if (!SplitKeys(w, 1, keys, why))
+                return false;
             std::string boot = "copy";
             if (keys.count("boot")) {
                 boot = keys["boot"];
@@ -261,7 +285,8 @@ private:
                 !TakeU32(keys, "copy", module_->bootCopySize, why, false) || !NoneLeft(keys, why))
                 return false;
             const uint32_t s = module_->sectorSize;
-            if (s == 0 || (s & (s - 1)) != 0) return Fail(why, "sector size must be a power of two");
+            if (s == 0 || (s & (s - 1)) != 0)
+                return Fail(why, "sector size must be a power of two");
             if (module_->flashSize == 0 || module_->flashSize % s != 0)
                 return Fail(why, "flash size must be a non-zero multiple of the sector size");
             if (uint64_t{module_->flashAddress} + module_->flashSize > 0x100000000ull)
@@ -270,10 +295,13 @@ private:
             return true;
         }
         if (kw == "processor") {
-            if (!module_) return Fail(why, "processor outside a module");
-            if (w.size() < 3) return Fail(why, "processor NAME id=WORD | family= subfamily= revision=");
+            if (!module_)
+                return Fail(why, "processor outside a module");
+            if (w.size() < 3)
+                return Fail(why, "processor NAME id=WORD | family= subfamily= revision=");
             Keys keys;
-            if (!SplitKeys(w, 2, keys, why)) return false;
+            if (!SplitKeys(w, 2, keys, why))
+                return false;
             ProcessorDesc p;
             p.name = w[1];
             p.flashAccess = module_->processors.empty();
@@ -288,7 +316,8 @@ private:
                     return Fail(why, "flash must be yes or no");
             }
             if (keys.count("id")) {
-                if (!TakeU32(keys, "id", p.id, why, true)) return false;
+                if (!TakeU32(keys, "id", p.id, why, true))
+                    return false;
             } else {
                 uint32_t fam = 0, sub = 0, rev = 0;
                 if (!TakeU32(keys, "family", fam, why, true) ||
@@ -299,31 +328,40 @@ private:
                     return Fail(why, "family, subfamily or revision out of range");
                 p.id = MakeProcessorId(fam, sub, rev);
             }
-            if (!NoneLeft(keys, why)) return false;
+            if (!NoneLeft(keys, why))
+                return false;
             module_->processors.push_back(std::move(p));
             processor_ = &module_->processors.back();
             return true;
         }
         if (kw == "memory") {
-            if (!processor_) return Fail(why, "memory outside a processor");
-            if (w.size() != 4) return Fail(why, "memory START SIZE NAME");
+            if (!processor_)
+                return Fail(why, "memory outside a processor");
+            if (w.size() != 4)
+                return Fail(why, "memory START SIZE NAME");
             auto start = ParseU32(w[1]);
             auto size = ParseU32(w[2]);
-            if (!start || !size || *size == 0) return Fail(why, "bad memory start or size");
+            if (!start || !size || *size == 0)
+                return Fail(why, "bad memory start or size");
             Region r{*start, *size, w[3]};
-            if (r.End() > 0x100000000ull) return Fail(why, "region does not fit in the address space");
+            if (r.End() > 0x100000000ull)
+                return Fail(why, "region does not fit in the address space");
             processor_->regions.push_back(r);
             return true;
         }
         if (kw == "fault") {
-            if (!processor_) return Fail(why, "fault outside a processor");
-            if (w.size() < 2 || w.size() > 3) return Fail(why, "fault KIND [COUNT]");
+            if (!processor_)
+                return Fail(why, "fault outside a processor");
+            if (w.size() < 2 || w.size() > 3)
+                return Fail(why, "fault KIND [COUNT]");
             auto f = FaultFromName(w[1]);
-            if (!f) return Fail(why, "unknown fault '" + w[1] + "'");
+            if (!f)
+                return Fail(why, "unknown fault '" + w[1] + "'");
             uint32_t count = 1;
             if (w.size() == 3) {
                 auto c = ParseU32(w[2]);
-                if (!c) return Fail(why, "bad fault count");
+                if (!c)
+                    return Fail(why, "bad fault count");
                 count = *c;
             }
             processor_->faults.push_back({*f, count});
@@ -338,17 +376,21 @@ private:
     }
 
     bool Finish(std::string& why) {
-        if (desc_.boards.empty()) return Fail(why, "the bench has no board");
+        if (desc_.boards.empty())
+            return Fail(why, "the bench has no board");
         for (auto& b : desc_.boards) {
-            if (b.modules.empty()) return Fail(why, "board '" + b.name + "' has no module");
+            if (b.modules.empty())
+                return Fail(why, "board '" + b.name + "' has no module");
             for (auto& m : b.modules) {
                 const std::string where = "module '" + m.name + "' on board '" + b.name + "'";
-                if (m.flashSize == 0) return Fail(why, where + " has no flash");
-                if (m.processors.empty()) return Fail(why, where + " has no processor");
+                if (m.flashSize == 0)
+                    return Fail(why, where + " has no flash");
+                if (m.processors.empty())
+                    return Fail(why, where + " has no processor");
                 for (auto& p : m.processors) {
                     if (p.regions.empty())
-                        return Fail(why, "processor '" + p.name + "' of " + where +
-                                             " has no memory");
+                        return Fail(why,
+                                    "processor '" + p.name + "' of " + where + " has no memory");
                     std::vector<Region> all = p.regions;
                     if (p.flashAccess || m.boot == Boot::Mapped)
                         all.push_back({m.flashAddress, m.flashSize, "FLASH"});
@@ -381,13 +423,15 @@ std::optional<BenchDesc> ParseDescription(std::string_view text, std::string& er
 
 const char* FaultName(Fault fault) {
     for (const auto& e : kFaultNames)
-        if (e.fault == fault) return e.name;
+        if (e.fault == fault)
+            return e.name;
     return "?";
 }
 
 std::optional<Fault> FaultFromName(std::string_view name) {
     for (const auto& e : kFaultNames)
-        if (name == e.name) return e.fault;
+        if (name == e.name)
+            return e.fault;
     return std::nullopt;
 }
 

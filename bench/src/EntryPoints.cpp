@@ -17,50 +17,63 @@ std::string GuidToString(const Guid& g) {
     return text;
 }
 
-std::string QelBenchLockName() { return "TiGoCodeComposerMutex" + GuidToString(kClsidApplication); }
+std::string QelBenchLockName() {
+    return "TiGoCodeComposerMutex" + GuidToString(kClsidApplication);
+}
 
 HResult QelBenchGetActiveObject(const Guid& clsid, IUnknown** out) {
-    if (!out) return kPointer;
+    if (!out)
+        return kPointer;
     *out = nullptr;
-    if (!(clsid == kClsidApplication)) return kClassNotRegistered;
+    if (!(clsid == kClsidApplication))
+        return kClassNotRegistered;
     *out = ActiveApplication();
     return *out ? kOk : kUnavailable;
 }
 
 HResult QelBenchCreateInstance(const Guid& clsid, const Guid& iid, void** out) {
-    if (!out) return kPointer;
+    if (!out)
+        return kPointer;
     *out = nullptr;
-    if (!(clsid == kClsidApplication)) return kClassNotRegistered;
+    if (!(clsid == kClsidApplication))
+        return kClassNotRegistered;
     BenchOptions options;
     options.registerActive = true;
     IApplication* app = nullptr;
     HResult hr = QelBenchCreate(options, &app);
-    if (Failed(hr)) return hr;
+    if (Failed(hr))
+        return hr;
     hr = app->QueryInterface(iid, out);
     app->Release();
     return hr;
 }
 
 HResult QelBenchRun(IUnknown* object) {
-    if (!object) return kPointer;
+    if (!object)
+        return kPointer;
     void* app = nullptr;
-    if (Failed(object->QueryInterface(IApplication::kIid, &app)) || !app) return kNoInterface;
+    if (Failed(object->QueryInterface(IApplication::kIid, &app)) || !app)
+        return kNoInterface;
     static_cast<IApplication*>(app)->Release();
     return kOk;
 }
 
 bool QelBenchNamedLockExists(const std::string& name) {
     const std::string folder = ResolveStateFolder({}) + "/locks";
-    if (!platform::MakeFolders(folder)) return false;
+    if (!platform::MakeFolders(folder))
+        return false;
     platform::LockedFile probe;
-    if (!probe.Open(folder + "/" + name + ".lock", true)) return false;
-    if (!probe.TryLock(platform::LockedFile::Mode::Exclusive)) return true;
+    if (!probe.Open(folder + "/" + name + ".lock", true))
+        return false;
+    if (!probe.TryLock(platform::LockedFile::Mode::Exclusive))
+        return true;
     probe.Unlock();
     return false;
 }
 
 HResult QelBenchCreate(const BenchOptions& options, IApplication** out) {
-    if (!out) return kPointer;
+    if (!out)
+        return kPointer;
     *out = nullptr;
     std::shared_ptr<Core> core;
     std::string error;
@@ -72,8 +85,12 @@ HResult QelBenchCreate(const BenchOptions& options, IApplication** out) {
     return CreateApplication(core, options.registerActive, out);
 }
 
-std::string QelBenchDefaultDescription() { return DefaultDescriptionText(); }
+std::string QelBenchDefaultDescription() {
+    return DefaultDescriptionText();
+}
 
-std::string QelBenchStateFolder() { return ResolveStateFolder({}); }
+std::string QelBenchStateFolder() {
+    return ResolveStateFolder({});
+}
 
 }  // namespace qel::bench

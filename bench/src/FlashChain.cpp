@@ -62,9 +62,8 @@ ChainWalk WalkChain(const FlashReader& reader, uint32_t flashSize) {
             return w;
         }
         b.extra.resize(dataOffset - kBlockHeaderSize);
-        if (!b.extra.empty() &&
-            !reader(b.offset + kBlockHeaderSize, static_cast<uint32_t>(b.extra.size()),
-                    b.extra.data())) {
+        if (!b.extra.empty() && !reader(b.offset + kBlockHeaderSize,
+                                        static_cast<uint32_t>(b.extra.size()), b.extra.data())) {
             w.stop = "flash unreadable";
             return w;
         }
@@ -80,14 +79,17 @@ ChainWalk WalkChain(const FlashReader& reader, uint32_t flashSize) {
 }
 
 std::vector<uint8_t> BuildDirectory(const ChainWalk& walk, uint32_t maxLength) {
-    if (!walk.validInit) return {};
+    if (!walk.validInit)
+        return {};
     const size_t headLength = 4 + kInitHeaderSize;
-    if (maxLength < headLength) return {};
+    if (maxLength < headLength)
+        return {};
     size_t length = headLength;
     size_t entries = 0;
     for (const ChainBlock& b : walk.blocks) {
         const size_t entry = 4 + kBlockHeaderSize + b.extra.size();
-        if (length + entry > maxLength) break;
+        if (length + entry > maxLength)
+            break;
         length += entry;
         ++entries;
     }
@@ -100,7 +102,8 @@ std::vector<uint8_t> BuildDirectory(const ChainWalk& walk, uint32_t maxLength) {
         const ChainBlock& b = walk.blocks[i];
         PutU32(p, b.offset);
         for (int w = 0; w < 12; ++w) PutU32(p + 4 + 4 * w, b.header[w]);
-        if (!b.extra.empty()) std::memcpy(p + 4 + kBlockHeaderSize, b.extra.data(), b.extra.size());
+        if (!b.extra.empty())
+            std::memcpy(p + 4 + kBlockHeaderSize, b.extra.data(), b.extra.size());
         p += 4 + kBlockHeaderSize + b.extra.size();
     }
     return out;
@@ -108,21 +111,33 @@ std::vector<uint8_t> BuildDirectory(const ChainWalk& walk, uint32_t maxLength) {
 
 std::string BlockTypeName(uint32_t type) {
     switch (type & 0xFFFF) {
-        case 0: return "init";
-        case 1: return "boot loader";
-        case 2: return "FDB";
-        case 3: return "FPGA";
-        case 4: return "dynamics";
-        case 0xFFFF: return "termination";
+        case 0:
+            return "init";
+        case 1:
+            return "boot loader";
+        case 2:
+            return "FDB";
+        case 3:
+            return "FPGA";
+        case 4:
+            return "dynamics";
+        case 0xFFFF:
+            return "termination";
         case 5:
             switch (type >> 16) {
-                case 1: return "user (executable)";
-                case 2: return "user (application)";
-                case 0x10: return "user (data)";
-                case 0x11: return "user (S-record)";
-                default: return "user (unknown sub-type)";
+                case 1:
+                    return "user (executable)";
+                case 2:
+                    return "user (application)";
+                case 0x10:
+                    return "user (data)";
+                case 0x11:
+                    return "user (S-record)";
+                default:
+                    return "user (unknown sub-type)";
             }
-        default: return "unknown";
+        default:
+            return "unknown";
     }
 }
 

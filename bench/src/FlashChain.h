@@ -19,7 +19,7 @@ inline constexpr uint32_t kBlockHeaderSize = 48;
 
 struct ChainBlock {
     uint32_t offset = 0;
-    uint32_t header[12] = {};  // type, id, signature, totalSize, dataOffset, ...
+    uint32_t header[12] = {};    // type, id, signature, totalSize, dataOffset, ...
     std::vector<uint8_t> extra;  // dataOffset - 48 bytes
     uint32_t Type() const { return header[0]; }
     uint32_t TotalSize() const { return header[3]; }
@@ -34,8 +34,8 @@ struct ChainWalk {
     uint8_t init[kInitHeaderSize] = {};  // first 56 bytes of the flash
     uint32_t initSize = 0;               // word 16
     std::vector<ChainBlock> blocks;
-    bool terminated = false;             // ended with a termination block
-    std::string stop;                    // why the walk ended otherwise
+    bool terminated = false;  // ended with a termination block
+    std::string stop;         // why the walk ended otherwise
 };
 
 // reader(offset, length, out) reads flash bytes; false ends the walk.

@@ -13,7 +13,7 @@
 namespace qel::bench {
 
 class FlashImage {
-public:
+  public:
     FlashImage(std::string path, uint32_t size, uint32_t sectorSize);
     FlashImage(const FlashImage&) = delete;
     FlashImage& operator=(const FlashImage&) = delete;
@@ -29,7 +29,7 @@ public:
     // Exclusive access for one programmer command: reads and writes, then
     // Sync before the command reports completion.
     class Session {
-    public:
+      public:
         explicit Session(FlashImage& image);
         ~Session();
         Session(const Session&) = delete;
@@ -41,13 +41,13 @@ public:
         bool Fill(uint32_t offset, uint8_t value, uint32_t length);
         bool Sync();
 
-    private:
+      private:
         FlashImage& image_;
         std::unique_lock<std::mutex> lock_;
         bool ok_ = false;
     };
 
-private:
+  private:
     // With mu_ held: opens the file when it exists (or creates it).
     bool OpenLocked(bool create);
     bool ReadLocked(uint32_t offset, void* buffer, uint32_t length);

@@ -22,9 +22,15 @@ constexpr uint8_t kFdbMagic[8] = {'Q', 'E', 'L', 'F', 'D', 'B', '0', '1'};
 // programmer: a table, then the image bytes.
 constexpr uint32_t kKeepMagic = 0x5045454B;  // "KEEP"
 constexpr uint32_t kKeepMax = 64;
-constexpr uint32_t kKeepEntries = 32;                      // table offset
+constexpr uint32_t kKeepEntries = 32;                         // table offset
 constexpr uint32_t kKeepData = kKeepEntries + kKeepMax * 16;  // image bytes offset
-enum : uint32_t { kKeepWordMagic = 0, kKeepWordCount, kKeepWordUsed, kKeepWordStale, kKeepWordNext };
+enum : uint32_t {
+    kKeepWordMagic = 0,
+    kKeepWordCount,
+    kKeepWordUsed,
+    kKeepWordStale,
+    kKeepWordNext
+};
 
 struct Record {
     uint32_t source;
@@ -65,7 +71,8 @@ void Processor::StopProgrammer() {
         stop_ = true;
     }
     cv_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+        thread_.join();
     {
         std::lock_guard lock(mu_);
         stop_ = false;
@@ -80,11 +87,14 @@ void Processor::StopProgrammer() {
 // The programmer watches its control word: 1 announces a command (answered
 // with "ready"), 2 starts the one now in the block.
 void Processor::OnHostWriteLocked(uint32_t address, uint32_t length) {
-    if (!progRunning_ || dead_) return;
+    if (!progRunning_ || dead_)
+        return;
     const uint32_t control = commandBlock_ + 4 * kWordControl;
-    if (uint64_t{address} + length <= control || address >= uint64_t{control} + 4) return;
+    if (uint64_t{address} + length <= control || address >= uint64_t{control} + 4)
+        return;
     const uint32_t value = WordLocked(control);
-    if (busy_) return;
+    if (busy_)
+        return;
     if (value == 1) {
         SetWordLocked(commandBlock_ + 4 * kWordProgress, 0);
         SetWordLocked(commandBlock_ + 4 * kWordStatus, kStatusReady);
@@ -104,7 +114,8 @@ void Processor::ProgrammerLoop() {
     std::unique_lock lock(mu_);
     while (true) {
         cv_.wait(lock, [&] { return stop_ || pending_; });
-        if (stop_) return;
+        if (stop_)
+            return;
         pending_ = false;
         const Command cmd = command_;
         if (faults_.programmerHang > 0) {
@@ -118,7 +129,8 @@ void Processor::ProgrammerLoop() {
         uint32_t result = 0;
         const Outcome outcome = Execute(cmd, result);
         lock.lock();
-        if (outcome == Outcome::Stopped || stop_) return;
+        if (outcome == Outcome::Stopped || stop_)
+            return;
         if (outcome == Outcome::PowerCut) {
             // The target is dead until reset; nothing more happens here.
             busy_ = false;
@@ -135,7 +147,8 @@ void Processor::ProgrammerLoop() {
 
 bool Processor::Delay(std::chrono::nanoseconds d) {
     std::unique_lock lock(mu_);
-    if (d.count() > 0) cv_.wait_for(lock, d, [&] { return stop_; });
+    if (d.count() > 0)
+        cv_.wait_for(lock, d, [&] { return stop_; });
     return !stop_;
 }
 
@@ -247,7 +260,8 @@ uint32_t Processor::ReadFlash(const Command& cmd) {
         uint64_t{offset} + length > module_.desc.flashSize)
         return kResultFailed;
     std::vector<uint8_t> bytes(length);
-    if (!module_.image.Read(offset, bytes.data(), length)) return kResultFlashFailed;
+    if (!module_.image.Read(offset, bytes.data(), length))
+        return kResultFlashFailed;
     return WriteRam(c.transfer, bytes.data(), length) ? 0 : kResultFailed;
 }
 
@@ -269,7 +283,8 @@ Processor::Outcome Processor::Program(uint32_t& result) {
         while (c.transferSize - pos >= 12) {
             uint32_t head[3];
             ReadRamLocked(c.transfer + pos, head, 12);
-            if (head[0] == 0 && head[1] == 0 && head[2] == 0) break;
+            if (head[0] == 0 && head[1] == 0 && head[2] == 0)
+                break;
             Record r{head[0], head[1], head[2], 0};
             if (uint64_t{r.offset} + r.length > flashSize) {
                 result = kResultFailed;
@@ -286,7 +301,8 @@ Processor::Outcome Processor::Program(uint32_t& result) {
                 // A kept image: found in the save area's table.
                 bool found = false;
                 if (c.saveSize >= kKeepData && WordLocked(c.save) == kKeepMagic) {
-                    const uint32_t count = std::min(WordLocked(c.save + 4 * kKeepWordCount), kKeepMax);
+                    const uint32_t count =
+                        std::min(WordLocked(c.save + 4 * kKeepWordCount), kKeepMax);
                     for (uint32_t i = 0; i < count && !found; ++i) {
                         const uint32_t e = c.save + kKeepEntries + 16 * i;
                         if (WordLocked(e) == r.source && r.length <= WordLocked(e + 8)) {
@@ -301,7 +317,8 @@ Processor::Outcome Processor::Program(uint32_t& result) {
                 }
                 pos += 12;
             }
-            if (r.length > 0) records.push_back(r);
+            if (r.length > 0)
+                records.push_back(r);
         }
         // The kept images of this commit stay usable by later loads; the next
         // keep request starts a new table.
@@ -312,11 +329,12 @@ Processor::Outcome Processor::Program(uint32_t& result) {
     std::map<uint32_t, uint32_t> touched;  // sector -> record bytes in it
     for (const Record& r : records) {
         const uint32_t first = r.offset / sectorSize;
-        const uint32_t last = static_cast<uint32_t>((uint64_t{r.offset} + r.length - 1) / sectorSize);
+        const uint32_t last =
+            static_cast<uint32_t>((uint64_t{r.offset} + r.length - 1) / sectorSize);
         for (uint32_t s = first; s <= last; ++s) {
             const uint64_t a = std::max<uint64_t>(r.offset, uint64_t{s} * sectorSize);
-            const uint64_t b = std::min<uint64_t>(uint64_t{r.offset} + r.length,
-                                                  (uint64_t{s} + 1) * sectorSize);
+            const uint64_t b =
+                std::min<uint64_t>(uint64_t{r.offset} + r.length, (uint64_t{s} + 1) * sectorSize);
             touched[s] += static_cast<uint32_t>(b - a);
         }
     }
@@ -341,9 +359,10 @@ Processor::Outcome Processor::Program(uint32_t& result) {
                 const uint64_t a = std::max<uint64_t>(r.offset, base);
                 const uint64_t b =
                     std::min<uint64_t>(uint64_t{r.offset} + r.length, uint64_t{base} + sectorSize);
-                if (a >= b) continue;
-                ReadRamLocked(r.from + static_cast<uint32_t>(a - r.offset), sector.data() + (a - base),
-                              static_cast<uint32_t>(b - a));
+                if (a >= b)
+                    continue;
+                ReadRamLocked(r.from + static_cast<uint32_t>(a - r.offset),
+                              sector.data() + (a - base), static_cast<uint32_t>(b - a));
             }
         }
         if (!Delay(EraseTime(t, 1) + ProgramTime(t, sectorSize))) {
@@ -389,8 +408,10 @@ Processor::Outcome Processor::Erase(bool progress, uint32_t& result) {
     const uint32_t sectorSize = module_.desc.sectorSize;
     if (!progress) {
         // A chip erase takes the time of half the sectors and shows nothing.
-        if (!Delay(EraseTime(t, count) / 2)) return Outcome::Stopped;
-        result = flash.Fill(0, 0xFF, module_.desc.flashSize) && flash.Sync() ? 0 : kResultFlashFailed;
+        if (!Delay(EraseTime(t, count) / 2))
+            return Outcome::Stopped;
+        result =
+            flash.Fill(0, 0xFF, module_.desc.flashSize) && flash.Sync() ? 0 : kResultFlashFailed;
         return Outcome::Done;
     }
     for (uint32_t s = 0; s < count; ++s) {
@@ -427,7 +448,8 @@ uint32_t Processor::Keep(const Command& cmd) {
             SetWordLocked(c.save + 4 * kKeepWordCount, 0);
             SetWordLocked(c.save + 4 * kKeepWordUsed, 0);
             SetWordLocked(c.save + 4 * kKeepWordStale, 0);
-            if (WordLocked(c.save) != kKeepMagic) SetWordLocked(c.save + 4 * kKeepWordNext, 0);
+            if (WordLocked(c.save) != kKeepMagic)
+                SetWordLocked(c.save + 4 * kKeepWordNext, 0);
             SetWordLocked(c.save, kKeepMagic);
         }
         count = WordLocked(c.save + 4 * kKeepWordCount);
@@ -436,13 +458,17 @@ uint32_t Processor::Keep(const Command& cmd) {
     }
     const uint64_t room = c.saveSize - kKeepData;
     const uint32_t aligned = (used + 3u) & ~3u;
-    if (count >= kKeepMax || aligned < used || uint64_t{aligned} + length > room) return 0;
+    if (count >= kKeepMax || aligned < used || uint64_t{aligned} + length > room)
+        return 0;
     std::vector<uint8_t> bytes(length);
-    if (!module_.image.Read(offset, bytes.data(), length)) return 0;
+    if (!module_.image.Read(offset, bytes.data(), length))
+        return 0;
     std::lock_guard lock(mu_);
-    if (!WriteRamLocked(c.save + kKeepData + aligned, bytes.data(), length)) return 0;
+    if (!WriteRamLocked(c.save + kKeepData + aligned, bytes.data(), length))
+        return 0;
     uint32_t handle = next + 1;
-    if (handle == 0) handle = 1;
+    if (handle == 0)
+        handle = 1;
     const uint32_t e = c.save + kKeepEntries + 16 * count;
     SetWordLocked(e, handle);
     SetWordLocked(e + 4, offset);
@@ -460,14 +486,15 @@ uint32_t Processor::Directory() {
         std::lock_guard lock(mu_);
         c = config_;
     }
-    const ChainWalk walk = WalkChain(
-        [&](uint32_t offset, uint32_t length, void* out) {
-            return module_.image.Read(offset, out, length);
-        },
-        module_.desc.flashSize);
+    const ChainWalk walk =
+        WalkChain([&](uint32_t offset, uint32_t length,
+                      void* out) { return module_.image.Read(offset, out, length); },
+                  module_.desc.flashSize);
     const std::vector<uint8_t> dir = BuildDirectory(walk, c.transferSize);
-    if (dir.empty()) return 0;
-    if (!WriteRam(c.transfer, dir.data(), static_cast<uint32_t>(dir.size()))) return 0;
+    if (dir.empty())
+        return 0;
+    if (!WriteRam(c.transfer, dir.data(), static_cast<uint32_t>(dir.size())))
+        return 0;
     return static_cast<uint32_t>(dir.size());
 }
 

@@ -12,22 +12,27 @@ namespace {
 
 // Answered by the bench's own memory objects only: requests take memory
 // objects of this bench, not look-alikes.
-constexpr Guid kIidBenchMemory{0x51B0F8D1, 0x6E3A, 0x4C20,
-                               {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x01, 0x01}};
+constexpr Guid kIidBenchMemory{
+    0x51B0F8D1, 0x6E3A, 0x4C20, {0x9A, 0x51, 0x51, 0x45, 0x4C, 0x42, 0x01, 0x01}};
+
+// Host copies are allocated whole; nothing the engine moves comes near this.
+constexpr uint32_t kMaxMemoryObject = 256u << 20;
 
 std::chrono::nanoseconds TransferTime(const Timing& t, uint64_t bytes) {
     std::chrono::nanoseconds d = std::chrono::microseconds(t.latencyUs);
-    if (t.bandwidth > 0) d += std::chrono::nanoseconds(bytes * 1000000000ull / t.bandwidth);
+    if (t.bandwidth > 0)
+        d += std::chrono::nanoseconds(bytes * 1000000000ull / t.bandwidth);
     return d;
 }
 
 // ------------------------------------------------------------ values, memory
 
 class Value final : public RefCounted<IDspValue> {
-public:
+  public:
     Value(int32_t type, uint32_t value) : type_(type), value_(value) {}
     HResult GetValue(uint32_t* value) override {
-        if (!value) return kPointer;
+        if (!value)
+            return kPointer;
         *value = value_;
         return kOk;
     }
@@ -36,29 +41,33 @@ public:
         return kOk;
     }
     HResult Assign(IDspValue* source) override {
-        if (!source) return kPointer;
+        if (!source)
+            return kPointer;
         int32_t type = 0;
         uint32_t value = 0;
         HResult hr = source->GetType(&type);
-        if (Succeeded(hr)) hr = source->GetValue(&value);
-        if (Failed(hr)) return hr;
+        if (Succeeded(hr))
+            hr = source->GetValue(&value);
+        if (Failed(hr))
+            return hr;
         type_ = type;
         value_ = value;
         return kOk;
     }
     HResult GetType(int32_t* type) override {
-        if (!type) return kPointer;
+        if (!type)
+            return kPointer;
         *type = type_;
         return kOk;
     }
 
-private:
+  private:
     int32_t type_;
     uint32_t value_;
 };
 
 class Memory final : public RefCounted<IDspMemory> {
-public:
+  public:
     Memory(uint32_t address, uint32_t size)
         : address_(address), size_(size), data_(new uint8_t[size ? size : 1]()) {}
 
@@ -71,26 +80,34 @@ public:
         return RefCounted<IDspMemory>::QueryInterface(iid, out);
     }
     HResult SetValue(IDspValue* value, int32_t index) override {
-        if (!value) return kPointer;
+        if (!value)
+            return kPointer;
         uint32_t v = 0;
         const HResult hr = value->GetValue(&v);
-        if (Failed(hr)) return hr;
-        if (index < 0 || uint64_t(index) * 4 + 4 > size_) return kInvalidArg;
+        if (Failed(hr))
+            return hr;
+        if (index < 0 || uint64_t(index) * 4 + 4 > size_)
+            return kInvalidArg;
         std::memcpy(data_.get() + uint64_t(index) * 4, &v, 4);
         return kOk;
     }
     HResult GetWord(uint32_t byteOffset, uint32_t* word) override {
-        if (!word) return kPointer;
-        if (uint64_t{byteOffset} + 4 > size_) return kInvalidArg;
+        if (!word)
+            return kPointer;
+        if (uint64_t{byteOffset} + 4 > size_)
+            return kInvalidArg;
         std::memcpy(word, data_.get() + byteOffset, 4);
         return kOk;
     }
     HResult Assign(IDspMemory* source) override {
-        if (!source) return kPointer;
+        if (!source)
+            return kPointer;
         void* p = nullptr;
-        if (Failed(source->QueryInterface(kIidBenchMemory, &p)) || !p) return kInvalidArg;
+        if (Failed(source->QueryInterface(kIidBenchMemory, &p)) || !p)
+            return kInvalidArg;
         ComPtr<Memory> src = ComPtr<Memory>::Adopt(static_cast<Memory*>(p));
-        if (src.Get() == this) return kOk;
+        if (src.Get() == this)
+            return kOk;
         std::unique_ptr<uint8_t[]> copy;
         try {
             copy.reset(new uint8_t[src->size_ ? src->size_ : 1]);
@@ -104,29 +121,38 @@ public:
         return kOk;
     }
     HResult GetAddress(uint32_t* address) override {
-        if (!address) return kPointer;
+        if (!address)
+            return kPointer;
         *address = address_;
         return kOk;
     }
     HResult GetSize(uint32_t* size) override {
-        if (!size) return kPointer;
+        if (!size)
+            return kPointer;
         *size = size_;
         return kOk;
     }
     HResult ReadBytes(uint32_t offset, void* buffer, uint32_t length) override {
-        if (!buffer && length) return kPointer;
-        if (uint64_t{offset} + length > size_) return kInvalidArg;
-        if (length) std::memcpy(buffer, data_.get() + offset, length);
+        if (!buffer && length)
+            return kPointer;
+        if (uint64_t{offset} + length > size_)
+            return kInvalidArg;
+        if (length)
+            std::memcpy(buffer, data_.get() + offset, length);
         return kOk;
     }
     HResult WriteBytes(uint32_t offset, const void* buffer, uint32_t length) override {
-        if (!buffer && length) return kPointer;
-        if (uint64_t{offset} + length > size_) return kInvalidArg;
-        if (length) std::memcpy(data_.get() + offset, buffer, length);
+        if (!buffer && length)
+            return kPointer;
+        if (uint64_t{offset} + length > size_)
+            return kInvalidArg;
+        if (length)
+            std::memcpy(data_.get() + offset, buffer, length);
         return kOk;
     }
     HResult SetWord(uint32_t byteOffset, uint32_t word) override {
-        if (uint64_t{byteOffset} + 4 > size_) return kInvalidArg;
+        if (uint64_t{byteOffset} + 4 > size_)
+            return kInvalidArg;
         std::memcpy(data_.get() + byteOffset, &word, 4);
         return kOk;
     }
@@ -137,13 +163,14 @@ public:
 
     static Memory* From(IDspMemory* m) {
         void* p = nullptr;
-        if (!m || Failed(m->QueryInterface(kIidBenchMemory, &p)) || !p) return nullptr;
+        if (!m || Failed(m->QueryInterface(kIidBenchMemory, &p)) || !p)
+            return nullptr;
         auto* mem = static_cast<Memory*>(p);
         mem->Release();  // the caller holds its own reference
         return mem;
     }
 
-private:
+  private:
     uint32_t address_;
     uint32_t size_;
     std::unique_ptr<uint8_t[]> data_;
@@ -154,7 +181,7 @@ private:
 // ------------------------------------------------------------ DSP user
 
 class DspUser final : public IDspUser, public IConnectionPointContainer {
-public:
+  public:
     DspUser(std::shared_ptr<Core> core, Core::Slot& slot)
         : core_(std::move(core)),
           slot_(slot),
@@ -174,13 +201,15 @@ public:
 
     ~DspUser() override {
         std::lock_guard lock(slot_.userMu);
-        if (slot_.user == this) slot_.user = nullptr;
+        if (slot_.user == this)
+            slot_.user = nullptr;
     }
 
     std::atomic<uint32_t>& Refs() { return refs_; }
 
     HResult QueryInterface(const Guid& iid, void** out) override {
-        if (!out) return kPointer;
+        if (!out)
+            return kPointer;
         *out = nullptr;
         if (iid == IDspUser::kIid || iid == IUnknown::kIid)
             *out = static_cast<IDspUser*>(this);
@@ -194,20 +223,23 @@ public:
     uint32_t AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
     uint32_t Release() override {
         const uint32_t n = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (n == 0) delete this;
+        if (n == 0)
+            delete this;
         return n;
     }
 
     HResult FindConnectionPoint(const Guid& iid, IConnectionPoint** point) override {
-        if (!point) return kPointer;
+        if (!point)
+            return kPointer;
         *point = nullptr;
         const int32_t missing = proc_.MissingEvents();
         static constexpr int kNumbers[kUserEventsCount] = {1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 13};
-        IConnectionPoint* cps[kUserEventsCount] = {&e1_, &e2_,  &e3_,  &e4_,  &e5_,  &e6_,
+        IConnectionPoint* cps[kUserEventsCount] = {&e1_, &e2_, &e3_,  &e4_,  &e5_,  &e6_,
                                                    &e7_, &e9_, &e10_, &e11_, &e12_, &e13_};
         for (int i = 0; i < kUserEventsCount; ++i) {
             if (iid == kUserEventsIids[i]) {
-                if (kNumbers[i] == missing) return kNoConnection;
+                if (kNumbers[i] == missing)
+                    return kNoConnection;
                 *point = cps[i];
                 (*point)->AddRef();
                 return kOk;
@@ -217,11 +249,15 @@ public:
     }
 
     HResult CreateMemory(IDspValue* address, uint32_t size, int32_t, IDspMemory** memory) override {
-        if (!address || !memory) return kPointer;
+        if (!address || !memory)
+            return kPointer;
         *memory = nullptr;
         uint32_t a = 0;
         const HResult hr = address->GetValue(&a);
-        if (Failed(hr)) return hr;
+        if (Failed(hr))
+            return hr;
+        if (size > kMaxMemoryObject)
+            return kInvalidArg;
         try {
             *memory = new Memory(a, size);
         } catch (const std::bad_alloc&) {
@@ -230,13 +266,16 @@ public:
         return kOk;
     }
     HResult CreateValue(int32_t typeCode, uint32_t value, IDspValue** out) override {
-        if (!out) return kPointer;
+        if (!out)
+            return kPointer;
         *out = new Value(typeCode, value);
         return kOk;
     }
     HResult Run(const char*) override {
-        if (proc_.TakeRefusal()) return kRequestRefused;
-        if (proc_.Dead()) return kTargetDead;
+        if (proc_.TakeRefusal())
+            return kRequestRefused;
+        if (proc_.Dead())
+            return kTargetDead;
         proc_.Run();
         return kOk;
     }
@@ -244,8 +283,10 @@ public:
 
     HResult Halt() override {
         HResult hr = Admit();
-        if (Failed(hr)) return hr;
-        if (proc_.Dead()) return kTargetDead;
+        if (Failed(hr))
+            return hr;
+        if (proc_.Dead())
+            return kTargetDead;
         const RequestFaults f = proc_.TakeRequestFaults(false, false);
         Post([f](DspUser& u) {
             u.Before(f);
@@ -257,7 +298,8 @@ public:
     }
     HResult Reset() override {
         HResult hr = Admit();
-        if (Failed(hr)) return hr;
+        if (Failed(hr))
+            return hr;
         const RequestFaults f = proc_.TakeRequestFaults(false, false);
         Post([f](DspUser& u) {
             u.Before(f);
@@ -268,20 +310,24 @@ public:
         return kOk;
     }
     HResult GetProcessorId(uint32_t* id) override {
-        if (!id) return kPointer;
+        if (!id)
+            return kPointer;
         *id = proc_.Id();
         return kOk;
     }
     HResult Load(const char* path, VariantBool) override {
-        if (!path) return kPointer;
+        if (!path)
+            return kPointer;
         HResult hr = Admit();
-        if (Failed(hr)) return hr;
+        if (Failed(hr))
+            return hr;
         const RequestFaults f = proc_.TakeRequestFaults(false, true);
         Post([f, file = std::string(path)](DspUser& u) {
             u.Before(f);
             int32_t status = 1;
             std::string error;
-            if (!f.fail && !u.proc_.Dead() && u.proc_.Load(file, error)) status = 0;
+            if (!f.fail && !u.proc_.Dead() && u.proc_.Load(file, error))
+                status = 0;
             std::error_code ec;
             const auto bytes = std::filesystem::file_size(file, ec);
             u.Model(ec ? 0 : bytes);
@@ -290,7 +336,8 @@ public:
         return kOk;
     }
     HResult GetExecState(int32_t* state) override {
-        if (!state) return kPointer;
+        if (!state)
+            return kPointer;
         *state = proc_.ExecState();
         return kOk;
     }
@@ -314,7 +361,8 @@ public:
                 break;
             case Unrequested::Address:
             case Unrequested::Address2: {
-                ComPtr<Value> pc = ComPtr<Value>::Adopt(new Value(kTypeAddress, proc_.ProgramCounter()));
+                ComPtr<Value> pc =
+                    ComPtr<Value>::Adopt(new Value(kTypeAddress, proc_.ProgramCounter()));
                 const bool second = event == Unrequested::Address2;
                 e1_.Fire([&](IDspUserEvents* s) {
                     if (second)
@@ -327,11 +375,12 @@ public:
         }
     }
 
-private:
+  private:
     IUnknown* Self() { return static_cast<IDspUser*>(this); }
 
     HResult Admit() {
-        if (proc_.TakeRefusal()) return kRequestRefused;
+        if (proc_.TakeRefusal())
+            return kRequestRefused;
         return kOk;
     }
 
@@ -343,11 +392,14 @@ private:
     }
 
     HResult Transfer(IDspMemory* memory, bool write) {
-        if (!memory) return kPointer;
+        if (!memory)
+            return kPointer;
         Memory* mem = Memory::From(memory);
-        if (!mem) return kInvalidArg;
+        if (!mem)
+            return kInvalidArg;
         HResult hr = Admit();
-        if (Failed(hr)) return hr;
+        if (Failed(hr))
+            return hr;
         const RequestFaults f = proc_.TakeRequestFaults(true, false);
         ComPtr<Memory> held(mem);
         Post([f, held, write](DspUser& u) {
@@ -366,10 +418,14 @@ private:
 
     // What a request brings along before its own completion.
     void Before(const RequestFaults& f) {
-        if (f.restartFailure) e1_.Fire([](IDspUserEvents* s) { s->OnRestartDone(1); });
-        if (f.halt) SomeoneElse(Unrequested::Halt);
-        if (f.reset) SomeoneElse(Unrequested::Reset);
-        if (f.address) SomeoneElse(Unrequested::Address);
+        if (f.restartFailure)
+            e1_.Fire([](IDspUserEvents* s) { s->OnRestartDone(1); });
+        if (f.halt)
+            SomeoneElse(Unrequested::Halt);
+        if (f.reset)
+            SomeoneElse(Unrequested::Reset);
+        if (f.address)
+            SomeoneElse(Unrequested::Address);
     }
 
     void FireHalted() {
@@ -379,7 +435,8 @@ private:
 
     void Model(uint64_t bytes) {
         const Timing& t = proc_.GetTiming();
-        if (!t.IsOff()) slot_.worker->Sleep(TransferTime(t, bytes));
+        if (!t.IsOff())
+            slot_.worker->Sleep(TransferTime(t, bytes));
     }
 
     const std::shared_ptr<Core> core_;  // first: released last
@@ -405,82 +462,92 @@ namespace {
 // ------------------------------------------------------------ collections
 
 class Task final : public RefCounted<IDspTask> {
-public:
+  public:
     Task(std::shared_ptr<Core> core, Core::Slot& slot) : core_(std::move(core)), slot_(slot) {}
     HResult GetName(std::string* name) override {
-        if (!name) return kPointer;
+        if (!name)
+            return kPointer;
         *name = slot_.processor->Desc().name;
         return kOk;
     }
     HResult GetDspUser(IDspUser** user) override {
-        if (!user) return kPointer;
+        if (!user)
+            return kPointer;
         *user = core_->GetUser(core_, slot_).Detach();
         return kOk;
     }
 
-private:
+  private:
     std::shared_ptr<Core> core_;
     Core::Slot& slot_;
 };
 
 class Tasks final : public RefCounted<IDspTasks> {
-public:
+  public:
     Tasks(std::shared_ptr<Core> core, int board) : core_(std::move(core)), board_(board) {}
     HResult Count(int32_t* count) override {
-        if (!count) return kPointer;
+        if (!count)
+            return kPointer;
         *count = core_->ProcessorCount(board_);
         return kOk;
     }
     HResult Item(int32_t index, IDspTask** task) override {
-        if (!task) return kPointer;
+        if (!task)
+            return kPointer;
         *task = nullptr;
         Core::Slot* slot = core_->Find(board_, index);
-        if (!slot) return kBadIndex;
+        if (!slot)
+            return kBadIndex;
         *task = new Task(core_, *slot);
         return kOk;
     }
 
-private:
+  private:
     std::shared_ptr<Core> core_;
     int board_;
 };
 
 class Board final : public RefCounted<IDspBoard> {
-public:
+  public:
     Board(std::shared_ptr<Core> core, int board) : core_(std::move(core)), board_(board) {}
     HResult GetDspTasks(IDspTasks** tasks) override {
-        if (!tasks) return kPointer;
+        if (!tasks)
+            return kPointer;
         *tasks = new Tasks(core_, board_);
         return kOk;
     }
     HResult GetName(std::string* name) override {
-        if (!name) return kPointer;
+        if (!name)
+            return kPointer;
         *name = core_->BoardName(board_);
         return kOk;
     }
 
-private:
+  private:
     std::shared_ptr<Core> core_;
     int board_;
 };
 
 class Boards final : public RefCounted<IDspBoards> {
-public:
+  public:
     explicit Boards(std::shared_ptr<Core> core) : core_(std::move(core)) {}
     HResult Count(int32_t* count) override {
-        if (!count) return kPointer;
+        if (!count)
+            return kPointer;
         *count = core_->BoardCount();
         return kOk;
     }
     HResult Item(int32_t index, IDspBoard** board) override {
-        if (!board) return kPointer;
+        if (!board)
+            return kPointer;
         *board = nullptr;
-        if (index < 0 || index >= core_->BoardCount()) return kBadIndex;
+        if (index < 0 || index >= core_->BoardCount())
+            return kBadIndex;
         *board = new Board(core_, index);
         return kOk;
     }
 
-private:
+  private:
     std::shared_ptr<Core> core_;
 };
 
@@ -493,23 +560,26 @@ Application* gActive = nullptr;
 class Application final : public IApplication,
                           public IConnectionPointContainer,
                           public IBenchControl {
-public:
+  public:
     Application(std::shared_ptr<Core> core) : core_(std::move(core)), events_(Self()) {}
 
     bool RegisterActive() {
         std::lock_guard lock(gActiveMu);
-        if (gActive) return false;
+        if (gActive)
+            return false;
         gActive = this;
         return true;
     }
     static IUnknown* Active() {
         std::lock_guard lock(gActiveMu);
-        if (gActive && TryAddRef(gActive->refs_)) return gActive->Self();
+        if (gActive && TryAddRef(gActive->refs_))
+            return gActive->Self();
         return nullptr;
     }
 
     HResult QueryInterface(const Guid& iid, void** out) override {
-        if (!out) return kPointer;
+        if (!out)
+            return kPointer;
         *out = nullptr;
         if (iid == IApplication::kIid || iid == IUnknown::kIid)
             *out = static_cast<IApplication*>(this);
@@ -528,7 +598,8 @@ public:
         if (n == 0) {
             {
                 std::lock_guard lock(gActiveMu);
-                if (gActive == this) gActive = nullptr;
+                if (gActive == this)
+                    gActive = nullptr;
             }
             delete this;
         }
@@ -536,15 +607,18 @@ public:
     }
 
     HResult GetDspBoards(IDspBoards** boards) override {
-        if (!boards) return kPointer;
+        if (!boards)
+            return kPointer;
         *boards = new Boards(core_);
         return kOk;
     }
 
     HResult FindConnectionPoint(const Guid& iid, IConnectionPoint** point) override {
-        if (!point) return kPointer;
+        if (!point)
+            return kPointer;
         *point = nullptr;
-        if (!(iid == ICodeComposerAppEvents::kIid)) return kNoConnection;
+        if (!(iid == ICodeComposerAppEvents::kIid))
+            return kNoConnection;
         *point = &events_;
         events_.AddRef();
         return kOk;
@@ -553,21 +627,26 @@ public:
     // Bench control.
     HResult SetFault(int32_t board, int32_t processor, Fault fault, uint32_t count) override {
         Core::Slot* slot = core_->Find(board, processor);
-        if (!slot) return kBadIndex;
-        if (static_cast<int32_t>(fault) < 1 || static_cast<int32_t>(fault) > 10) return kInvalidArg;
+        if (!slot)
+            return kBadIndex;
+        if (static_cast<int32_t>(fault) < 1 || static_cast<int32_t>(fault) > 10)
+            return kInvalidArg;
         slot->processor->SetFault(fault, count);
         return kOk;
     }
     HResult ClearFaults(int32_t board, int32_t processor) override {
         Core::Slot* slot = core_->Find(board, processor);
-        if (!slot) return kBadIndex;
+        if (!slot)
+            return kBadIndex;
         slot->processor->ClearFaults();
         return kOk;
     }
     HResult RaiseUnrequested(int32_t board, int32_t processor, Unrequested event) override {
         Core::Slot* slot = core_->Find(board, processor);
-        if (!slot) return kBadIndex;
-        if (static_cast<int32_t>(event) < 1 || static_cast<int32_t>(event) > 4) return kInvalidArg;
+        if (!slot)
+            return kBadIndex;
+        if (static_cast<int32_t>(event) < 1 || static_cast<int32_t>(event) > 4)
+            return kInvalidArg;
         std::shared_ptr<Core> core = core_;
         slot->worker->Post([core, slot, event] {
             ComPtr<DspUser> user = Core::CurrentUser(*slot);
@@ -582,53 +661,65 @@ public:
         return kOk;
     }
     HResult WaitIdle() override {
-        if (Worker::OnAnyWorker()) return kWrongThread;
+        if (Worker::OnAnyWorker())
+            return kWrongThread;
         core_->DrainAll();
         return kOk;
     }
     HResult WaitProgrammerIdle(int32_t board, int32_t processor) override {
         Core::Slot* slot = core_->Find(board, processor);
-        if (!slot) return kBadIndex;
-        if (Worker::OnAnyWorker()) return kWrongThread;
+        if (!slot)
+            return kBadIndex;
+        if (Worker::OnAnyWorker())
+            return kWrongThread;
         slot->worker->Drain();
         slot->processor->WaitProgrammerIdle();
         return kOk;
     }
     HResult GetProgrammerInfo(int32_t board, int32_t processor, ProgrammerInfo* info) override {
-        if (!info) return kPointer;
+        if (!info)
+            return kPointer;
         Core::Slot* slot = core_->Find(board, processor);
-        if (!slot) return kBadIndex;
+        if (!slot)
+            return kBadIndex;
         *info = slot->processor->GetProgrammerInfo();
         return kOk;
     }
     HResult PeekMemory(int32_t board, int32_t processor, uint32_t address, void* buffer,
                        uint32_t length) override {
-        if (!buffer && length) return kPointer;
+        if (!buffer && length)
+            return kPointer;
         Core::Slot* slot = core_->Find(board, processor);
-        if (!slot) return kBadIndex;
+        if (!slot)
+            return kBadIndex;
         return slot->processor->ReadMemory(address, buffer, length) ? kOk : kInvalidArg;
     }
     HResult PokeMemory(int32_t board, int32_t processor, uint32_t address, const void* buffer,
                        uint32_t length) override {
-        if (!buffer && length) return kPointer;
+        if (!buffer && length)
+            return kPointer;
         Core::Slot* slot = core_->Find(board, processor);
-        if (!slot) return kBadIndex;
+        if (!slot)
+            return kBadIndex;
         return slot->processor->WriteMemory(address, buffer, length) ? kOk : kInvalidArg;
     }
     HResult GetFlashImagePath(int32_t board, int32_t processor, std::string* path) override {
-        if (!path) return kPointer;
+        if (!path)
+            return kPointer;
         Core::Slot* slot = core_->Find(board, processor);
-        if (!slot) return kBadIndex;
+        if (!slot)
+            return kBadIndex;
         *path = slot->processor->GetModule().image.Path();
         return kOk;
     }
     HResult GetRealtime(VariantBool* realtime) override {
-        if (!realtime) return kPointer;
+        if (!realtime)
+            return kPointer;
         *realtime = core_->Realtime() ? kVariantTrue : kVariantFalse;
         return kOk;
     }
 
-private:
+  private:
     IUnknown* Self() { return static_cast<IApplication*>(this); }
 
     std::shared_ptr<Core> core_;
@@ -643,7 +734,8 @@ private:
 HResult Core::Create(const BenchOptions& options, std::shared_ptr<Core>& out, std::string& error) {
     std::string source;
     auto desc = LoadDescription(options.descriptionText, options.descriptionPath, source, error);
-    if (!desc) return kBadDescription;
+    if (!desc)
+        return kBadDescription;
     std::shared_ptr<Core> core(new Core());
     core->desc_ = std::move(*desc);
     core->stateFolder_ = ResolveStateFolder(options.stateFolder);
@@ -653,7 +745,8 @@ HResult Core::Create(const BenchOptions& options, std::shared_ptr<Core>& out, st
     }
     // Held for the server's life: the stand-in of the debugger's named mutex.
     const std::string lock = core->stateFolder_ + "/locks/" + QelBenchLockName() + ".lock";
-    if (core->namedLock_.Open(lock, true)) core->namedLock_.Lock(platform::LockedFile::Mode::Shared);
+    if (core->namedLock_.Open(lock, true))
+        core->namedLock_.Lock(platform::LockedFile::Mode::Shared);
     core->realtime_ = RealtimeRequested();
 
     for (size_t b = 0; b < core->desc_.boards.size(); ++b) {
@@ -668,7 +761,8 @@ HResult Core::Create(const BenchOptions& options, std::shared_ptr<Core>& out, st
             Module& module = *core->modules_.back();
             for (const ProcessorDesc& p : module.desc.processors) {
                 auto slot = std::make_unique<Slot>();
-                slot->processor = std::make_unique<Processor>(p, module, static_cast<int>(b), index++);
+                slot->processor =
+                    std::make_unique<Processor>(p, module, static_cast<int>(b), index++);
                 slot->worker = core->workers_.back();
                 core->boards_.back().push_back(std::move(slot));
             }
@@ -687,19 +781,23 @@ Core::~Core() {
 }
 
 int Core::ProcessorCount(int board) const {
-    if (board < 0 || board >= BoardCount()) return 0;
+    if (board < 0 || board >= BoardCount())
+        return 0;
     return static_cast<int>(boards_[board].size());
 }
 
 Core::Slot* Core::Find(int board, int processor) {
-    if (board < 0 || board >= BoardCount()) return nullptr;
-    if (processor < 0 || processor >= static_cast<int>(boards_[board].size())) return nullptr;
+    if (board < 0 || board >= BoardCount())
+        return nullptr;
+    if (processor < 0 || processor >= static_cast<int>(boards_[board].size()))
+        return nullptr;
     return boards_[board][processor].get();
 }
 
 ComPtr<DspUser> Core::GetUser(const std::shared_ptr<Core>& self, Slot& slot) {
     std::lock_guard lock(slot.userMu);
-    if (slot.user && TryAddRef(slot.user->Refs())) return ComPtr<DspUser>::Adopt(slot.user);
+    if (slot.user && TryAddRef(slot.user->Refs()))
+        return ComPtr<DspUser>::Adopt(slot.user);
     auto* user = new DspUser(self, slot);
     slot.user = user;
     return ComPtr<DspUser>::Adopt(user);
@@ -707,7 +805,8 @@ ComPtr<DspUser> Core::GetUser(const std::shared_ptr<Core>& self, Slot& slot) {
 
 ComPtr<DspUser> Core::CurrentUser(Slot& slot) {
     std::lock_guard lock(slot.userMu);
-    if (slot.user && TryAddRef(slot.user->Refs())) return ComPtr<DspUser>::Adopt(slot.user);
+    if (slot.user && TryAddRef(slot.user->Refs()))
+        return ComPtr<DspUser>::Adopt(slot.user);
     return {};
 }
 
@@ -717,13 +816,17 @@ void Core::DrainAll() {
 
 HResult CreateApplication(const std::shared_ptr<Core>& core, bool registerActive,
                           IApplication** out) {
-    if (!out) return kPointer;
+    if (!out)
+        return kPointer;
     auto* app = new Application(core);
-    if (registerActive) app->RegisterActive();
+    if (registerActive)
+        app->RegisterActive();
     *out = app;
     return kOk;
 }
 
-IUnknown* ActiveApplication() { return Application::Active(); }
+IUnknown* ActiveApplication() {
+    return Application::Active();
+}
 
 }  // namespace qel::bench

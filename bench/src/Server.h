@@ -18,7 +18,7 @@ namespace qel::bench {
 class DspUser;
 
 class Core {
-public:
+  public:
     // kBadDescription with a reason when the description or state folder is
     // unusable.
     static HResult Create(const BenchOptions& options, std::shared_ptr<Core>& out,
@@ -51,7 +51,7 @@ public:
     // Blocks until the queues of all boards have run dry.
     void DrainAll();
 
-private:
+  private:
     Core() = default;
 
     BenchDesc desc_;

@@ -33,24 +33,31 @@ std::string Setting(const char* name) {
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in)
+        return false;
     std::ostringstream s;
     s << in.rdbuf();
-    if (in.bad()) return false;
+    if (in.bad())
+        return false;
     out = s.str();
     return true;
 }
 
 std::string ResolveStateFolder(const std::string& explicitFolder) {
-    if (!explicitFolder.empty()) return explicitFolder;
+    if (!explicitFolder.empty())
+        return explicitFolder;
     std::string folder = Env("QEL4410_BENCH_STATE");
-    if (!folder.empty()) return folder;
+    if (!folder.empty())
+        return folder;
     folder = Setting("State");
-    if (!folder.empty()) return folder;
+    if (!folder.empty())
+        return folder;
     const std::string data = Env("XDG_DATA_HOME");
-    if (!data.empty()) return data + "/qel4410/bench";
+    if (!data.empty())
+        return data + "/qel4410/bench";
     const std::string home = Env("HOME");
-    if (!home.empty()) return home + "/.local/share/qel4410/bench";
+    if (!home.empty())
+        return home + "/.local/share/qel4410/bench";
     return platform::PrivateTempPath("bench");
 }
 
@@ -62,8 +69,10 @@ bool ResolveDescriptionText(const std::string& text, const std::string& path, st
         return true;
     }
     std::string file = path;
-    if (file.empty()) file = Env("QEL4410_BENCH");
-    if (file.empty()) file = Setting("Description");
+    if (file.empty())
+        file = Env("QEL4410_BENCH");
+    if (file.empty())
+        file = Setting("Description");
     if (file.empty()) {
         out = DefaultDescriptionText();
         source = "(embedded default bench)";
@@ -80,7 +89,8 @@ bool ResolveDescriptionText(const std::string& text, const std::string& path, st
 std::optional<BenchDesc> LoadDescription(const std::string& text, const std::string& path,
                                          std::string& source, std::string& error) {
     std::string body;
-    if (!ResolveDescriptionText(text, path, body, source, error)) return std::nullopt;
+    if (!ResolveDescriptionText(text, path, body, source, error))
+        return std::nullopt;
     std::string why;
     auto desc = ParseDescription(body, why);
     if (!desc) {
@@ -99,29 +109,38 @@ bool RealtimeRequested() {
     const std::string file =
         platform::HiveFilePath(platform::Hive::CurrentUser, platform::RegistryFolder());
     std::string bytes;
-    if (!ReadWholeFile(file, bytes)) return false;
+    if (!ReadWholeFile(file, bytes))
+        return false;
     platform::RegParseError perr;
     auto doc = platform::ParseRegText(bytes, perr);
-    if (!doc) return false;
+    if (!doc)
+        return false;
     const auto* key = doc->FindKey(std::string("HKEY_CURRENT_USER\\") + kSettingsKey);
-    if (!key) return false;
+    if (!key)
+        return false;
     const auto* value = platform::FindValue(*key, kRealtimeValue);
-    if (!value) return false;
-    if (auto dword = platform::RegDwordOf(*value)) return *dword == 1;
+    if (!value)
+        return false;
+    if (auto dword = platform::RegDwordOf(*value))
+        return *dword == 1;
     return value->type == platform::kRegBinary && !value->bytes.empty() && value->bytes[0] == 1;
 }
 
 std::string ImagePath(const std::string& stateFolder, const ModuleDesc& module) {
-    if (!module.image.empty() && module.image[0] == '/') return module.image;
+    if (!module.image.empty() && module.image[0] == '/')
+        return module.image;
     return stateFolder + "/" + module.image;
 }
 
-std::string FaultsFilePath(const std::string& stateFolder) { return stateFolder + "/faults.txt"; }
+std::string FaultsFilePath(const std::string& stateFolder) {
+    return stateFolder + "/faults.txt";
+}
 
 std::vector<StoredFault> ReadStoredFaults(const std::string& stateFolder) {
     std::vector<StoredFault> out;
     std::string text;
-    if (!ReadWholeFile(FaultsFilePath(stateFolder), text)) return out;
+    if (!ReadWholeFile(FaultsFilePath(stateFolder), text))
+        return out;
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
@@ -129,9 +148,11 @@ std::vector<StoredFault> ReadStoredFaults(const std::string& stateFolder) {
         StoredFault f;
         std::string kind;
         uint32_t count = 0;
-        if (!(words >> f.board >> f.processor >> kind >> count)) continue;
+        if (!(words >> f.board >> f.processor >> kind >> count))
+            continue;
         auto fault = FaultFromName(kind);
-        if (!fault) continue;
+        if (!fault)
+            continue;
         f.setting = {*fault, count};
         out.push_back(f);
     }
@@ -139,7 +160,8 @@ std::vector<StoredFault> ReadStoredFaults(const std::string& stateFolder) {
 }
 
 bool WriteStoredFaults(const std::string& stateFolder, const std::vector<StoredFault>& faults) {
-    if (!platform::MakeFolders(stateFolder)) return false;
+    if (!platform::MakeFolders(stateFolder))
+        return false;
     const std::string path = FaultsFilePath(stateFolder);
     if (faults.empty()) {
         std::remove(path.c_str());

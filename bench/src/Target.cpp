@@ -35,7 +35,9 @@ Processor::Processor(const ProcessorDesc& desc, Module& module, int board, int i
     Reset();
 }
 
-Processor::~Processor() { StopProgrammer(); }
+Processor::~Processor() {
+    StopProgrammer();
+}
 
 // Calls f(kind, area index, address, length, offset in the request) for each
 // piece of [address, address + length); false as soon as a piece lies
@@ -43,7 +45,8 @@ Processor::~Processor() { StopProgrammer(); }
 template <class F>
 bool Processor::Spans(uint32_t address, uint32_t length, bool write, F&& f) const {
     const uint64_t end = uint64_t{address} + length;
-    if (end > 0x100000000ull) return false;
+    if (end > 0x100000000ull)
+        return false;
     const bool flashMapped = desc_.flashAccess || module_.desc.boot == Boot::Mapped;
     const uint64_t flashStart = module_.desc.flashAddress;
     const uint64_t flashEnd = flashStart + module_.desc.flashSize;
@@ -61,7 +64,8 @@ bool Processor::Spans(uint32_t address, uint32_t length, bool write, F&& f) cons
                 break;
             }
         }
-        if (found) continue;
+        if (found)
+            continue;
         if (flashMapped && !write && at >= flashStart && at < flashEnd) {
             const uint64_t n = std::min(end, flashEnd) - at;
             f(SpanKind::Flash, 0, static_cast<uint32_t>(at), static_cast<uint32_t>(n),
@@ -111,8 +115,9 @@ void Processor::CopyToRam(Area& area, uint32_t address, const uint8_t* in, uint3
 
 bool Processor::IsRam(uint32_t address, uint32_t length) const {
     bool ram = true;
-    const bool inside = Spans(address, length, true, [&](SpanKind k, size_t, uint32_t, uint32_t,
-                                                         uint32_t) { ram = ram && k == SpanKind::Ram; });
+    const bool inside = Spans(
+        address, length, true,
+        [&](SpanKind k, size_t, uint32_t, uint32_t, uint32_t) { ram = ram && k == SpanKind::Ram; });
     return inside && ram;
 }
 
@@ -136,7 +141,8 @@ bool Processor::ReadMemory(uint32_t address, void* buffer, uint32_t length) {
 }
 
 bool Processor::WriteMemory(uint32_t address, const void* buffer, uint32_t length) {
-    if (!IsRam(address, length)) return false;
+    if (!IsRam(address, length))
+        return false;
     std::lock_guard lock(mu_);
     WriteRamLocked(address, buffer, length);
     OnHostWriteLocked(address, length);
@@ -146,9 +152,10 @@ bool Processor::WriteMemory(uint32_t address, const void* buffer, uint32_t lengt
 bool Processor::ReadRamLocked(uint32_t address, void* buffer, uint32_t length) {
     auto* out = static_cast<uint8_t*>(buffer);
     bool ram = true;
-    if (!Spans(address, length, true, [&](SpanKind k, size_t, uint32_t, uint32_t, uint32_t) {
-            ram = ram && k == SpanKind::Ram;
-        }) ||
+    if (!Spans(address, length, true,
+               [&](SpanKind k, size_t, uint32_t, uint32_t, uint32_t) {
+                   ram = ram && k == SpanKind::Ram;
+               }) ||
         !ram)
         return false;
     Spans(address, length, true, [&](SpanKind, size_t area, uint32_t at, uint32_t n, uint32_t rel) {
@@ -159,7 +166,8 @@ bool Processor::ReadRamLocked(uint32_t address, void* buffer, uint32_t length) {
 
 bool Processor::WriteRamLocked(uint32_t address, const void* buffer, uint32_t length) {
     const auto* in = static_cast<const uint8_t*>(buffer);
-    if (!IsRam(address, length)) return false;
+    if (!IsRam(address, length))
+        return false;
     Spans(address, length, true, [&](SpanKind, size_t area, uint32_t at, uint32_t n, uint32_t rel) {
         CopyToRam(areas_[area], at, in + rel, n);
     });
@@ -201,7 +209,8 @@ void Processor::Reset() {
     std::vector<uint8_t> boot;
     if (module_.desc.boot == Boot::Copy) {
         boot.resize(std::min(module_.desc.bootCopySize, module_.desc.flashSize));
-        if (!module_.image.Read(0, boot.data(), static_cast<uint32_t>(boot.size()))) boot.clear();
+        if (!module_.image.Read(0, boot.data(), static_cast<uint32_t>(boot.size())))
+            boot.clear();
     }
     std::lock_guard lock(mu_);
     exec_ = kExecHalted;
@@ -227,7 +236,8 @@ bool Processor::Load(const std::string& path, std::string& error) {
         exec_ = kExecHalted;
     }
     CoffImage image;
-    if (!LoadCoffFile(path, image, error)) return false;
+    if (!LoadCoffFile(path, image, error))
+        return false;
     for (const auto& s : image.sections) {
         if (!IsRam(s.address, s.size)) {
             error = "section '" + s.name + "' does not land in writable memory";
@@ -244,15 +254,18 @@ bool Processor::Load(const std::string& path, std::string& error) {
 void Processor::Run() {
     std::lock_guard threadLock(threadMu_);
     std::unique_lock lock(mu_);
-    if (exec_ == kExecRunning) return;
+    if (exec_ == kExecRunning)
+        return;
     exec_ = kExecRunning;
-    if (!hasEntry_) return;
+    if (!hasEntry_)
+        return;
     uint8_t sig[20];
     if (!ReadRamLocked(entry_, sig, sizeof(sig)) || std::memcmp(sig, kSignature, 8) != 0 ||
         LoadU32(sig + 8) != 1)
         return;
     const uint32_t block = LoadU32(sig + 12);
-    if (!IsRam(block, 48)) return;
+    if (!IsRam(block, 48))
+        return;
     // A thread left over from a power cut has ended; collect it first.
     if (thread_.joinable()) {
         lock.unlock();
@@ -282,15 +295,33 @@ void Processor::SetFault(Fault fault, uint32_t count) {
     std::lock_guard lock(mu_);
     FaultState& f = faults_;
     switch (fault) {
-        case Fault::FailMemory: f.failMemory = count; break;
-        case Fault::FailLoad: f.failLoad = count; break;
-        case Fault::RestartFailure: f.restartFailure = count; break;
-        case Fault::UnrequestedHalt: f.unrequestedHalt = count; break;
-        case Fault::UnrequestedReset: f.unrequestedReset = count; break;
-        case Fault::UnrequestedAddress: f.unrequestedAddress = count; break;
-        case Fault::MissingEvents: f.missingEvents = static_cast<int32_t>(count); break;
-        case Fault::RefuseRequest: f.refuse = count; break;
-        case Fault::ProgrammerHang: f.programmerHang = count; break;
+        case Fault::FailMemory:
+            f.failMemory = count;
+            break;
+        case Fault::FailLoad:
+            f.failLoad = count;
+            break;
+        case Fault::RestartFailure:
+            f.restartFailure = count;
+            break;
+        case Fault::UnrequestedHalt:
+            f.unrequestedHalt = count;
+            break;
+        case Fault::UnrequestedReset:
+            f.unrequestedReset = count;
+            break;
+        case Fault::UnrequestedAddress:
+            f.unrequestedAddress = count;
+            break;
+        case Fault::MissingEvents:
+            f.missingEvents = static_cast<int32_t>(count);
+            break;
+        case Fault::RefuseRequest:
+            f.refuse = count;
+            break;
+        case Fault::ProgrammerHang:
+            f.programmerHang = count;
+            break;
         case Fault::PowerCut:
             f.powerCutAt = count;
             f.flashWrites = 0;
@@ -310,7 +341,8 @@ int32_t Processor::MissingEvents() {
 
 bool Processor::TakeRefusal() {
     std::lock_guard lock(mu_);
-    if (faults_.refuse == 0) return false;
+    if (faults_.refuse == 0)
+        return false;
     --faults_.refuse;
     return true;
 }
@@ -319,7 +351,8 @@ RequestFaults Processor::TakeRequestFaults(bool memory, bool load) {
     std::lock_guard lock(mu_);
     RequestFaults r;
     auto take = [](uint32_t& n) {
-        if (n == 0) return false;
+        if (n == 0)
+            return false;
         --n;
         return true;
     };
@@ -327,8 +360,10 @@ RequestFaults Processor::TakeRequestFaults(bool memory, bool load) {
     r.halt = take(faults_.unrequestedHalt);
     r.reset = take(faults_.unrequestedReset);
     r.address = take(faults_.unrequestedAddress);
-    if (memory) r.fail = take(faults_.failMemory);
-    if (load) r.fail = take(faults_.failLoad);
+    if (memory)
+        r.fail = take(faults_.failMemory);
+    if (load)
+        r.fail = take(faults_.failLoad);
     return r;
 }
 

@@ -61,7 +61,7 @@ inline constexpr uint32_t kStatusReady = 2;
 inline constexpr uint32_t kStatusComplete = 3;
 
 class Processor {
-public:
+  public:
     Processor(const ProcessorDesc& desc, Module& module, int board, int index);
     ~Processor();
     Processor(const Processor&) = delete;
@@ -109,7 +109,7 @@ public:
     ProgrammerInfo GetProgrammerInfo();
     void WaitProgrammerIdle();
 
-private:
+  private:
     struct Area {
         Region region;
         std::vector<std::unique_ptr<uint8_t[]>> pages;

@@ -19,15 +19,19 @@ std::shared_ptr<Worker> Worker::Start() {
 
 Worker::~Worker() {
     // Only reached once the thread is gone (joined, or ended after a detach).
-    if (thread_.joinable()) thread_.detach();
+    if (thread_.joinable())
+        thread_.detach();
 }
 
-bool Worker::OnAnyWorker() { return tOnWorker; }
+bool Worker::OnAnyWorker() {
+    return tOnWorker;
+}
 
 void Worker::Post(std::function<void()> job) {
     {
         std::lock_guard lock(mu_);
-        if (stop_) return;
+        if (stop_)
+            return;
         queue_.push_back(std::move(job));
         queued_.fetch_add(1, std::memory_order_release);
     }
@@ -53,7 +57,8 @@ void Worker::Loop() {
                 lock.lock();
             }
             cv_.wait(lock, [&] { return stop_ || !queue_.empty(); });
-            if (stop_) break;
+            if (stop_)
+                break;
             job = std::move(queue_.front());
             queue_.pop_front();
             queued_.fetch_sub(1, std::memory_order_relaxed);
@@ -79,12 +84,14 @@ void Worker::Shutdown() {
         thread_.detach();
         return;
     }
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 bool Worker::Sleep(std::chrono::nanoseconds d) {
     std::unique_lock lock(mu_);
-    if (d.count() > 0) cv_.wait_for(lock, d, [&] { return stop_; });
+    if (d.count() > 0)
+        cv_.wait_for(lock, d, [&] { return stop_; });
     return !stop_;
 }
 
@@ -107,7 +114,8 @@ void Worker::Drain() {
     {
         auto signal = std::shared_ptr<Signal>(new Signal{b});
         std::lock_guard lock(mu_);
-        if (stop_) return;
+        if (stop_)
+            return;
         queue_.push_back([signal] {});
         queued_.fetch_add(1, std::memory_order_release);
     }

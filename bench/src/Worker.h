@@ -15,7 +15,7 @@
 namespace qel::bench {
 
 class Worker : public std::enable_shared_from_this<Worker> {
-public:
+  public:
     static std::shared_ptr<Worker> Start();
     ~Worker();
     Worker(const Worker&) = delete;
@@ -34,7 +34,7 @@ public:
     // True on any bench thread.
     static bool OnAnyWorker();
 
-private:
+  private:
     Worker() = default;
     void Loop();
 

@@ -54,9 +54,11 @@ int Fail(const std::string& problem) {
 }
 
 std::optional<int> Index(const std::string& text) {
-    if (text.empty() || text.size() > 6) return std::nullopt;
+    if (text.empty() || text.size() > 6)
+        return std::nullopt;
     for (char c : text)
-        if (c < '0' || c > '9') return std::nullopt;
+        if (c < '0' || c > '9')
+            return std::nullopt;
     return std::atoi(text.c_str());
 }
 
@@ -119,20 +121,25 @@ int List(const Context& ctx) {
             std::error_code ec;
             const bool exists = std::filesystem::exists(image, ec);
             std::printf("  module %zu \"%s\" %s", m, mod.name.c_str(), mod.tim.c_str());
-            if (mod.timType) std::printf(" (type %s)", Hex(mod.timType).c_str());
+            if (mod.timType)
+                std::printf(" (type %s)", Hex(mod.timType).c_str());
             std::printf("\n    flash %s in %u sectors of %s at %s, boot %s\n",
-                        Size(mod.flashSize).c_str(), mod.SectorCount(), Size(mod.sectorSize).c_str(),
-                        Hex(mod.flashAddress).c_str(), mod.boot == Boot::Copy ? "by copy to 0" : "mapped");
-            std::printf("    image %s%s\n", image.c_str(), exists ? "" : " (not written yet: erased)");
+                        Size(mod.flashSize).c_str(), mod.SectorCount(),
+                        Size(mod.sectorSize).c_str(), Hex(mod.flashAddress).c_str(),
+                        mod.boot == Boot::Copy ? "by copy to 0" : "mapped");
+            std::printf("    image %s%s\n", image.c_str(),
+                        exists ? "" : " (not written yet: erased)");
             if (!mod.timing.IsOff())
-                std::printf("    timing: %llu bytes/s, latency %u us, erase %u ms/sector, program %u ns/byte\n",
-                            static_cast<unsigned long long>(mod.timing.bandwidth), mod.timing.latencyUs,
-                            mod.timing.eraseMs, mod.timing.programNsPerByte);
+                std::printf(
+                    "    timing: %llu bytes/s, latency %u us, erase %u ms/sector, program %u "
+                    "ns/byte\n",
+                    static_cast<unsigned long long>(mod.timing.bandwidth), mod.timing.latencyUs,
+                    mod.timing.eraseMs, mod.timing.programNsPerByte);
             for (const ProcessorDesc& p : mod.processors) {
-                std::printf("    processor %d \"%s\" id %s (family %u, sub-family %u, revision %u)%s\n",
-                            processor, p.name.c_str(), Hex(p.id).c_str(), p.id >> 22,
-                            (p.id >> 10) & 0xFFF, (p.id >> 3) & 0x7F,
-                            p.flashAccess ? ", reaches the flash" : "");
+                std::printf(
+                    "    processor %d \"%s\" id %s (family %u, sub-family %u, revision %u)%s\n",
+                    processor, p.name.c_str(), Hex(p.id).c_str(), p.id >> 22, (p.id >> 10) & 0xFFF,
+                    (p.id >> 3) & 0x7F, p.flashAccess ? ", reaches the flash" : "");
                 for (const Region& r : p.regions)
                     std::printf("      %s %s %s\n", Hex(r.start).c_str(), Size(r.size).c_str(),
                                 r.name.c_str());
@@ -164,21 +171,25 @@ std::string Text(const std::vector<uint8_t>& extra, size_t at, size_t max) {
 int Show(const Context& ctx, const std::string& b, const std::string& m) {
     std::string error;
     const ModuleDesc* mod = FindModule(ctx, b, m, error);
-    if (!mod) return Usage(error);
+    if (!mod)
+        return Usage(error);
     FlashImage image(ImagePath(ctx.state, *mod), mod->flashSize, mod->sectorSize);
     bool unreadable = false;
     auto reader = [&](uint32_t offset, uint32_t length, void* out) {
-        if (image.Read(offset, out, length)) return true;
+        if (image.Read(offset, out, length))
+            return true;
         unreadable = true;
         return false;
     };
     const ChainWalk walk = WalkChain(reader, mod->flashSize);
-    if (unreadable) return Fail("cannot read the flash image '" + image.Path() + "'");
+    if (unreadable)
+        return Fail("cannot read the flash image '" + image.Path() + "'");
     std::printf("Module \"%s\" (%s), flash %s, image %s\n", mod->name.c_str(), mod->tim.c_str(),
                 Size(mod->flashSize).c_str(), image.Path().c_str());
     if (!walk.validInit) {
-        std::printf("No init image at offset 0: %s.\n",
-                    U32(walk.init + 20) == 0xFFFFFFFF ? "the flash is erased" : "no valid init image");
+        std::printf("No init image at offset 0: %s.\n", U32(walk.init + 20) == 0xFFFFFFFF
+                                                            ? "the flash is erased"
+                                                            : "no valid init image");
         return 0;
     }
     std::printf("\n  offset      size        block\n");
@@ -188,25 +199,32 @@ int Show(const Context& ctx, const std::string& b, const std::string& m) {
     for (const ChainBlock& blk : walk.blocks) {
         std::string detail;
         const uint32_t low = blk.Type() & 0xFFFF;
-        if (low == 1 && blk.extra.size() >= 72) detail = " \"" + Text(blk.extra, 56, 16) + "\"";
-        if (low == 5 && blk.extra.size() >= 1032) detail = " \"" + Text(blk.extra, 8, 1024) + "\"";
+        if (low == 1 && blk.extra.size() >= 72)
+            detail = " \"" + Text(blk.extra, 56, 16) + "\"";
+        if (low == 5 && blk.extra.size() >= 1032)
+            detail = " \"" + Text(blk.extra, 8, 1024) + "\"";
         if (blk.Version())
             detail += " version " + std::to_string(blk.Version() >> 16) + "." +
                       std::to_string(blk.Version() & 0xFFFF);
-        if (low == 5) detail += " id " + std::to_string(blk.header[1]);
+        if (low == 5)
+            detail += " id " + std::to_string(blk.header[1]);
         std::string crc;
-        if (blk.DataLength() > 0 && uint64_t{blk.offset} + blk.DataOffset() + blk.DataLength() <= mod->flashSize) {
+        if (blk.DataLength() > 0 &&
+            uint64_t{blk.offset} + blk.DataOffset() + blk.DataLength() <= mod->flashSize) {
             std::vector<uint8_t> payload(blk.DataLength());
             if (image.Read(blk.offset + blk.DataOffset(), payload.data(), blk.DataLength()))
-                crc = Crc32(payload.data(), payload.size()) == blk.Crc() ? ", CRC good" : ", CRC BAD";
+                crc =
+                    Crc32(payload.data(), payload.size()) == blk.Crc() ? ", CRC good" : ", CRC BAD";
         }
-        std::printf("  %s  %-10u  %s%s, %u data bytes%s\n", Hex(blk.offset).c_str(), blk.TotalSize(),
-                    BlockTypeName(blk.Type()).c_str(), detail.c_str(), blk.DataLength(), crc.c_str());
+        std::printf("  %s  %-10u  %s%s, %u data bytes%s\n", Hex(blk.offset).c_str(),
+                    blk.TotalSize(), BlockTypeName(blk.Type()).c_str(), detail.c_str(),
+                    blk.DataLength(), crc.c_str());
         end = uint64_t{blk.offset} + blk.TotalSize();
     }
     if (walk.terminated)
-        std::printf("\n%llu bytes used, %llu free.\n", static_cast<unsigned long long>(end),
-                    static_cast<unsigned long long>(end < mod->flashSize ? mod->flashSize - end : 0));
+        std::printf(
+            "\n%llu bytes used, %llu free.\n", static_cast<unsigned long long>(end),
+            static_cast<unsigned long long>(end < mod->flashSize ? mod->flashSize - end : 0));
     else
         std::printf("\nThe chain breaks off after %zu block(s): %s.\n", walk.blocks.size(),
                     walk.stop.c_str());
@@ -216,47 +234,57 @@ int Show(const Context& ctx, const std::string& b, const std::string& m) {
 int Erase(const Context& ctx, const std::string& b, const std::string& m) {
     std::string error;
     const ModuleDesc* mod = FindModule(ctx, b, m, error);
-    if (!mod) return Usage(error);
-    if (!qel::platform::MakeFolders(ctx.state)) return Fail("cannot create the state folder '" + ctx.state + "'");
+    if (!mod)
+        return Usage(error);
+    if (!qel::platform::MakeFolders(ctx.state))
+        return Fail("cannot create the state folder '" + ctx.state + "'");
     FlashImage image(ImagePath(ctx.state, *mod), mod->flashSize, mod->sectorSize);
     FlashImage::Session session(image);
     if (!session.Ok() || !session.Fill(0, 0xFF, mod->flashSize) || !session.Sync())
         return Fail("cannot write the flash image '" + image.Path() + "'");
-    std::printf("Erased the flash of module %s \"%s\" on board %s (%s).\n", m.c_str(), mod->name.c_str(),
-                b.c_str(), Size(mod->flashSize).c_str());
+    std::printf("Erased the flash of module %s \"%s\" on board %s (%s).\n", m.c_str(),
+                mod->name.c_str(), b.c_str(), Size(mod->flashSize).c_str());
     return 0;
 }
 
 int SetFault(const Context& ctx, const std::vector<std::string>& args) {
     if (args.size() == 1 && args[0] == "--clear") {
-        if (!WriteStoredFaults(ctx.state, {})) return Fail("cannot write '" + FaultsFilePath(ctx.state) + "'");
+        if (!WriteStoredFaults(ctx.state, {}))
+            return Fail("cannot write '" + FaultsFilePath(ctx.state) + "'");
         std::printf("No stored fault switches.\n");
         return 0;
     }
-    if (args.size() < 3 || args.size() > 4) return Usage("fault needs BOARD PROCESSOR KIND [COUNT]");
+    if (args.size() < 3 || args.size() > 4)
+        return Usage("fault needs BOARD PROCESSOR KIND [COUNT]");
     auto b = Index(args[0]);
     auto p = Index(args[1]);
-    if (!b || !p) return Usage("BOARD and PROCESSOR must be numbers");
-    if (*b >= static_cast<int>(ctx.desc.boards.size())) return Usage("there is no board " + args[0]);
+    if (!b || !p)
+        return Usage("BOARD and PROCESSOR must be numbers");
+    if (*b >= static_cast<int>(ctx.desc.boards.size()))
+        return Usage("there is no board " + args[0]);
     size_t count = 0;
     for (const auto& mod : ctx.desc.boards[*b].modules) count += mod.processors.size();
     if (*p >= static_cast<int>(count))
         return Usage("board " + args[0] + " has no processor " + args[1] + " (it has " +
                      std::to_string(count) + ")");
     auto kind = FaultFromName(args[2]);
-    if (!kind) return Usage("unknown fault kind '" + args[2] + "'");
+    if (!kind)
+        return Usage("unknown fault kind '" + args[2] + "'");
     uint32_t n = 1;
     if (args.size() == 4) {
         auto c = Index(args[3]);
-        if (!c) return Usage("COUNT must be a number");
+        if (!c)
+            return Usage("COUNT must be a number");
         n = static_cast<uint32_t>(*c);
     }
     auto faults = ReadStoredFaults(ctx.state);
     std::erase_if(faults, [&](const StoredFault& f) {
         return f.board == *b && f.processor == *p && f.setting.fault == *kind;
     });
-    if (n > 0) faults.push_back({*b, *p, {*kind, n}});
-    if (!WriteStoredFaults(ctx.state, faults)) return Fail("cannot write '" + FaultsFilePath(ctx.state) + "'");
+    if (n > 0)
+        faults.push_back({*b, *p, {*kind, n}});
+    if (!WriteStoredFaults(ctx.state, faults))
+        return Fail("cannot write '" + FaultsFilePath(ctx.state) + "'");
     if (n > 0)
         std::printf("Armed %s %u on board %d processor %d for benches started from now on.\n",
                     FaultName(*kind), n, *b, *p);
@@ -277,33 +305,41 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (args[i] == "--description" || args[i] == "--state") {
-            if (i + 1 >= args.size()) return Usage(args[i] + " needs a value");
+            if (i + 1 >= args.size())
+                return Usage(args[i] + " needs a value");
             (args[i] == "--state" ? stateFolder : descriptionPath) = args[i + 1];
             ++i;
             continue;
         }
         break;
     }
-    if (i >= args.size()) return Usage("no command given");
+    if (i >= args.size())
+        return Usage("no command given");
     const std::string command = args[i];
     const std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
 
     Context ctx;
     std::string error;
     auto desc = LoadDescription({}, descriptionPath, ctx.source, error);
-    if (!desc) return Fail(error);
+    if (!desc)
+        return Fail(error);
     ctx.desc = std::move(*desc);
     ctx.state = ResolveStateFolder(stateFolder);
 
-    if (command == "list") return rest.empty() ? List(ctx) : Usage("list takes no arguments");
-    if (command == "show") return rest.size() == 2 ? Show(ctx, rest[0], rest[1]) : Usage("show needs BOARD MODULE");
+    if (command == "list")
+        return rest.empty() ? List(ctx) : Usage("list takes no arguments");
+    if (command == "show")
+        return rest.size() == 2 ? Show(ctx, rest[0], rest[1]) : Usage("show needs BOARD MODULE");
     if (command == "erase")
         return rest.size() == 2 ? Erase(ctx, rest[0], rest[1]) : Usage("erase needs BOARD MODULE");
-    if (command == "fault") return SetFault(ctx, rest);
+    if (command == "fault")
+        return SetFault(ctx, rest);
     if (command == "description") {
-        if (!rest.empty()) return Usage("description takes no arguments");
+        if (!rest.empty())
+            return Usage("description takes no arguments");
         std::string text, source;
-        if (!ResolveDescriptionText({}, descriptionPath, text, source, error)) return Fail(error);
+        if (!ResolveDescriptionText({}, descriptionPath, text, source, error))
+            return Fail(error);
         std::fputs(text.c_str(), stdout);
         return 0;
     }

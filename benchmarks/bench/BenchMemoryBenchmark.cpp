@@ -20,7 +20,7 @@ namespace {
 
 // Completion is awaited by spinning on a flag, as a blocking client does.
 class SpinSink final : public IDspUserEvents {
-public:
+  public:
     std::atomic<int> done{0};
     std::atomic<int> failed{0};
 
@@ -39,7 +39,8 @@ public:
     HResult OnHalted(IDspValue*) override { return Done(); }
     HResult OnStepped() override { return kOk; }
     HResult OnMemoryDone(IDspMemory*, VariantBool f) override {
-        if (f == kVariantTrue) failed.fetch_add(1);
+        if (f == kVariantTrue)
+            failed.fetch_add(1);
         return Done();
     }
     HResult OnMemoryChanged(IDspMemory*, VariantBool) override { return kOk; }
@@ -62,7 +63,7 @@ public:
         done.store(0, std::memory_order_relaxed);
     }
 
-private:
+  private:
     HResult Done() {
         done.store(1, std::memory_order_release);
         return kOk;
@@ -154,7 +155,8 @@ void BM_ReadWriteBack1MiBWordByWord(benchmark::State& state) {
             w->Release();
         }
     }
-    if (s.sink.failed.load()) state.SkipWithError("a memory request failed");
+    if (s.sink.failed.load())
+        state.SkipWithError("a memory request failed");
     state.SetBytesProcessed(int64_t(state.iterations()) * kTotal);
 }
 BENCHMARK(BM_ReadWriteBack1MiBWordByWord)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -174,7 +176,8 @@ void BM_ReadWriteBack1MiBBulk(benchmark::State& state) {
             m->Release();
         }
     }
-    if (s.sink.failed.load()) state.SkipWithError("a memory request failed");
+    if (s.sink.failed.load())
+        state.SkipWithError("a memory request failed");
     state.SetBytesProcessed(int64_t(state.iterations()) * kTotal);
 }
 BENCHMARK(BM_ReadWriteBack1MiBBulk)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -239,7 +242,8 @@ void BM_ProgramOneMiB(benchmark::State& state) {
     std::memset(records.data() + 12 + (1 << 20), 0, 12);
     poke(transfer, records.data(), static_cast<uint32_t>(records.size()));
     for (auto _ : state)
-        if (command(4, {}) != 0) state.SkipWithError("command 4 failed");
+        if (command(4, {}) != 0)
+            state.SkipWithError("command 4 failed");
     state.SetBytesProcessed(int64_t(state.iterations()) << 20);
     control->Release();
 }

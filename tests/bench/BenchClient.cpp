@@ -18,7 +18,8 @@ TempDir::TempDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "bench";
     for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.') c = '_';
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.')
+            c = '_';
     path_ = (std::filesystem::temp_directory_path() /
              ("qelbench-" + name + "-" + std::to_string(rd()) + "-" + std::to_string(counter++)))
                 .string();
@@ -34,7 +35,8 @@ std::string TempDir::Write(const std::string& name, const std::vector<uint8_t>& 
     const std::string p = File(name);
     std::filesystem::create_directories(std::filesystem::path(p).parent_path());
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return p;
 }
 
@@ -48,7 +50,8 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 }
 
 void PutU32(std::vector<uint8_t>& v, size_t at, uint32_t value) {
-    if (v.size() < at + 4) v.resize(at + 4);
+    if (v.size() < at + 4)
+        v.resize(at + 4);
     for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
@@ -60,7 +63,8 @@ uint32_t GetU32(const std::vector<uint8_t>& v, size_t at) {
 
 namespace {
 void PutU16(std::vector<uint8_t>& v, size_t at, uint16_t value) {
-    if (v.size() < at + 2) v.resize(at + 2);
+    if (v.size() < at + 2)
+        v.resize(at + 2);
     v[at] = static_cast<uint8_t>(value);
     v[at + 1] = static_cast<uint8_t>(value >> 8);
 }
@@ -115,7 +119,8 @@ std::vector<uint8_t> MakeFdbPayload(uint32_t timType) {
 // ------------------------------------------------------------ sink
 
 HResult Sink::QueryInterface(const Guid& iid, void** out) {
-    if (!out) return kPointer;
+    if (!out)
+        return kPointer;
     *out = nullptr;
     if (iid == IUnknown::kIid || iid == IDspUserEvents::kIid)
         *out = static_cast<IDspUserEvents*>(this);
@@ -147,10 +152,13 @@ HResult Sink::QueryInterface(const Guid& iid, void** out) {
     return kOk;
 }
 
-uint32_t Sink::AddRef() { return ++refs_; }
+uint32_t Sink::AddRef() {
+    return ++refs_;
+}
 uint32_t Sink::Release() {
     const uint32_t n = --refs_;
-    if (n == 0) delete this;
+    if (n == 0)
+        delete this;
     return n;
 }
 
@@ -190,14 +198,16 @@ size_t Sink::WaitFor(Event::Kind kind, size_t from) {
 }
 
 HResult Sink::OnTextRequest(std::string* text) {
-    if (text) text->clear();
+    if (text)
+        text->clear();
     return kOk;
 }
 
 namespace {
 uint32_t ValueOf(IDspValue* v) {
     uint32_t x = 0;
-    if (v) v->GetValue(&x);
+    if (v)
+        v->GetValue(&x);
     return x;
 }
 }  // namespace
@@ -258,11 +268,13 @@ Client::Client(IApplication* app, int board, int processor) {
     boards->Release();
     sink_ = new Sink();
     IConnectionPointContainer* cpc = nullptr;
-    EXPECT_EQ(user_->QueryInterface(IConnectionPointContainer::kIid, reinterpret_cast<void**>(&cpc)),
-              kOk);
+    EXPECT_EQ(
+        user_->QueryInterface(IConnectionPointContainer::kIid, reinterpret_cast<void**>(&cpc)),
+        kOk);
     for (const Guid& iid : kUserEventsIids) {
         IConnectionPoint* cp = nullptr;
-        if (Failed(cpc->FindConnectionPoint(iid, &cp))) continue;
+        if (Failed(cpc->FindConnectionPoint(iid, &cp)))
+            continue;
         uint32_t cookie = 0;
         if (Succeeded(cp->Advise(static_cast<IDspUserEvents*>(sink_), &cookie))) {
             cookies_.push_back({cp, cookie});
@@ -313,7 +325,8 @@ bool Client::Write(uint32_t address, const void* buffer, uint32_t length) {
     const size_t from = sink_->Count();
     const HResult hr = user_->WriteMem(m, kVariantTrue, kVariantFalse);
     bool ok = false;
-    if (Succeeded(hr)) ok = sink_->At(sink_->WaitFor(Event::MemoryDone, from)).flag != kVariantTrue;
+    if (Succeeded(hr))
+        ok = sink_->At(sink_->WaitFor(Event::MemoryDone, from)).flag != kVariantTrue;
     m->Release();
     a->Release();
     return ok;
@@ -335,7 +348,9 @@ uint32_t Client::Word(uint32_t address) {
     return w;
 }
 
-bool Client::SetWord(uint32_t address, uint32_t value) { return Write(address, &value, 4); }
+bool Client::SetWord(uint32_t address, uint32_t value) {
+    return Write(address, &value, 4);
+}
 
 int32_t Client::Load(const std::string& path) {
     const size_t from = sink_->Count();
@@ -355,7 +370,9 @@ void Client::Halt() {
     sink_->WaitFor(Event::Halted, from);
 }
 
-HResult Client::Run() { return user_->Run(nullptr); }
+HResult Client::Run() {
+    return user_->Run(nullptr);
+}
 
 int32_t Client::ExecState() {
     int32_t s = -1;
@@ -368,7 +385,8 @@ void Client::StartCommand(uint32_t cb, uint32_t code, const std::vector<uint32_t
     uint32_t status = 0;
     while (Read(cb + 36, &status, 4) && status != 2) {
     }
-    for (size_t i = 0; i < args.size(); ++i) EXPECT_TRUE(SetWord(cb + 4 + 4 * static_cast<uint32_t>(i), args[i]));
+    for (size_t i = 0; i < args.size(); ++i)
+        EXPECT_TRUE(SetWord(cb + 4 + 4 * static_cast<uint32_t>(i), args[i]));
     EXPECT_TRUE(SetWord(cb, code));
     EXPECT_TRUE(SetWord(cb + 40, 2));
 }

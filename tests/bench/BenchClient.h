@@ -21,7 +21,7 @@ using namespace qel::bench;
 
 // A folder of its own, removed with its contents.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -31,7 +31,7 @@ public:
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
     std::string WriteText(const std::string& name, const std::string& text) const;
 
-private:
+  private:
     std::string path_;
 };
 
@@ -79,7 +79,7 @@ class Sink final : public IDspUserEvents,
                    public IDspUserEvents11,
                    public IDspUserEvents12,
                    public IDspUserEvents13 {
-public:
+  public:
     Sink() = default;
 
     HResult QueryInterface(const Guid& iid, void** out) override;
@@ -131,7 +131,7 @@ public:
     HResult OnCpuReset() override { return kOk; }
     HResult OnCpuStarted() override { return kOk; }
 
-private:
+  private:
     void Add(Event e);
     mutable std::mutex mu_;
     std::condition_variable cv_;
@@ -144,7 +144,7 @@ private:
 IApplication* CreateBench(const std::string& description, const std::string& state);
 
 class Client {
-public:
+  public:
     Client(IApplication* app, int board, int processor);
     ~Client();
     Client(const Client&) = delete;
@@ -175,7 +175,7 @@ public:
     // Polls the status word until the command is complete; word 1.
     uint32_t FinishCommand(uint32_t commandBlock);
 
-private:
+  private:
     IDspUser* user_ = nullptr;
     Sink* sink_ = nullptr;
     std::vector<std::pair<IConnectionPoint*, uint32_t>> cookies_;

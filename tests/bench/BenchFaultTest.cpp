@@ -18,7 +18,8 @@ TEST_F(Faults, FailMemoryFailsExactlyTheNextRequests) {
 
 TEST_F(Faults, FailLoadFailsTheNextLoadOnly) {
     Client& c = Proc(0, 0);
-    const std::string path = dir_.Write("a.out", MakeCoff({{".text", 0x2000, Pattern(16, 1)}}, 0x2000));
+    const std::string path =
+        dir_.Write("a.out", MakeCoff({{".text", 0x2000, Pattern(16, 1)}}, 0x2000));
     ASSERT_EQ(control_->SetFault(0, 0, Fault::FailLoad, 1), kOk);
     EXPECT_NE(c.Load(path), 0);
     EXPECT_EQ(c.Read(0x2000, 16), std::vector<uint8_t>(16, 0));
@@ -75,7 +76,8 @@ TEST_F(Faults, UnrequestedResetReallyResetsTheTarget) {
 TEST_F(Faults, RaisedEventsReachTheSinkInTurn) {
     Client& c = Proc(0, 0);
     const size_t from = c.Events().Count();
-    for (auto e : {Unrequested::Address, Unrequested::Address2, Unrequested::Halt, Unrequested::Reset})
+    for (auto e :
+         {Unrequested::Address, Unrequested::Address2, Unrequested::Halt, Unrequested::Reset})
         ASSERT_EQ(control_->RaiseUnrequested(0, 0, e), kOk);
     ASSERT_EQ(control_->WaitIdle(), kOk);
     const auto events = c.Events().Events();
@@ -92,8 +94,9 @@ TEST_F(Faults, MissingEventsLeavesElevenInterfaces) {
     Client& c = Proc(0, 0);
     EXPECT_EQ(c.Connected(), 11);
     IConnectionPointContainer* cpc = nullptr;
-    ASSERT_EQ(c.User()->QueryInterface(IConnectionPointContainer::kIid, reinterpret_cast<void**>(&cpc)),
-              kOk);
+    ASSERT_EQ(
+        c.User()->QueryInterface(IConnectionPointContainer::kIid, reinterpret_cast<void**>(&cpc)),
+        kOk);
     IConnectionPoint* cp = nullptr;
     EXPECT_EQ(cpc->FindConnectionPoint(IDspUserEvents5::kIid, &cp), kNoConnection);
     EXPECT_EQ(cp, nullptr);

@@ -79,8 +79,9 @@ TEST_F(Interfaces, ConnectionPointsTakeAndReleaseSinks) {
     Client& c = Proc(0, 0);
     EXPECT_EQ(c.Connected(), 12);
     IConnectionPointContainer* cpc = nullptr;
-    ASSERT_EQ(c.User()->QueryInterface(IConnectionPointContainer::kIid, reinterpret_cast<void**>(&cpc)),
-              kOk);
+    ASSERT_EQ(
+        c.User()->QueryInterface(IConnectionPointContainer::kIid, reinterpret_cast<void**>(&cpc)),
+        kOk);
     IConnectionPoint* cp = nullptr;
     ASSERT_EQ(cpc->FindConnectionPoint(IDspUserEvents13::kIid, &cp), kOk);
     Sink* sink = new Sink();
@@ -98,10 +99,11 @@ TEST_F(Interfaces, ConnectionPointsTakeAndReleaseSinks) {
 
 // A sink that answers nothing but IUnknown.
 class Mute final : public IUnknown {
-public:
+  public:
     HResult QueryInterface(const Guid& iid, void** out) override {
         *out = nullptr;
-        if (!(iid == IUnknown::kIid)) return kNoInterface;
+        if (!(iid == IUnknown::kIid))
+            return kNoInterface;
         *out = this;
         return kOk;
     }
@@ -112,8 +114,9 @@ public:
 TEST_F(Interfaces, AdviseRefusesASinkWithoutTheEventsInterface) {
     Client& c = Proc(0, 0);
     IConnectionPointContainer* cpc = nullptr;
-    ASSERT_EQ(c.User()->QueryInterface(IConnectionPointContainer::kIid, reinterpret_cast<void**>(&cpc)),
-              kOk);
+    ASSERT_EQ(
+        c.User()->QueryInterface(IConnectionPointContainer::kIid, reinterpret_cast<void**>(&cpc)),
+        kOk);
     IConnectionPoint* cp = nullptr;
     ASSERT_EQ(cpc->FindConnectionPoint(IDspUserEvents::kIid, &cp), kOk);
     Mute mute;
@@ -161,6 +164,9 @@ TEST_F(Interfaces, ValuesAndMemoryObjectsCopy) {
     EXPECT_EQ(x, 0x80000010u);
     EXPECT_EQ(n->GetWord(4, &x), kOk);
     EXPECT_EQ(x, 0xCAFEBABEu);
+    IDspMemory* huge = nullptr;
+    EXPECT_EQ(c.User()->CreateMemory(w, 0xFFFFFFF0u, 0, &huge), kInvalidArg);
+    EXPECT_EQ(huge, nullptr);
     EXPECT_EQ(w->Assign(v), kOk);
     int32_t type = 0;
     EXPECT_EQ(w->GetType(&type), kOk);
@@ -178,9 +184,10 @@ TEST_F(Interfaces, ValuesAndMemoryObjectsCopy) {
 // ------------------------------------------------------------ entry points
 
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+        if (const char* old = std::getenv(name))
+            old_ = old, had_ = true;
         setenv(name, value.c_str(), 1);
     }
     ~ScopedEnv() {
@@ -190,14 +197,14 @@ public:
             unsetenv(name_);
     }
 
-private:
+  private:
     const char* name_;
     std::string old_;
     bool had_ = false;
 };
 
 class EntryPoints : public ::testing::Test {
-protected:
+  protected:
     TempDir dir_;
     ScopedEnv state_{"QEL4410_BENCH_STATE", dir_.Path() + "/state"};
     ScopedEnv registry_{"QEL4410_REGISTRY", dir_.Path() + "/registry"};

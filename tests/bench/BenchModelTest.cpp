@@ -110,37 +110,45 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DescriptionErrors,
     ::testing::Values(
         BadDescription{"empty", "", "no board"},
-        BadDescription{"unknown", "board B\nfrobnicate\n", "line 2: unknown statement 'frobnicate'"},
+        BadDescription{"unknown", "board B\nfrobnicate\n",
+                       "line 2: unknown statement 'frobnicate'"},
         BadDescription{"moduleOutside", "module M\n", "line 1: module outside a board"},
-        BadDescription{"noFlash", "board B\nmodule M\nprocessor P id=1\nmemory 0 4K R\n", "has no flash"},
+        BadDescription{"noFlash", "board B\nmodule M\nprocessor P id=1\nmemory 0 4K R\n",
+                       "has no flash"},
         BadDescription{"sectorNotPowerOfTwo",
                        "board B\nmodule M\nflash size=64K sector=3K address=0\n", "power of two"},
         BadDescription{"flashNotMultiple",
                        "board B\nmodule M\nflash size=10K sector=4K address=0\n", "multiple"},
         BadDescription{"noProcessor", "board B\nmodule M\nflash size=64K sector=4K address=0\n",
                        "has no processor"},
-        BadDescription{"noMemory", "board B\nmodule M\nflash size=64K sector=4K address=0x90000000\nprocessor P id=1\n",
-                       "has no memory"},
-        BadDescription{"overlap",
-                       "board B\nmodule M\nflash size=64K sector=4K address=0x90000000\nprocessor P id=1\n"
-                       "memory 0 8K A\nmemory 4K 8K B\n",
-                       "A overlaps B"},
-        BadDescription{"overlapsFlash",
-                       "board B\nmodule M\nflash size=64K sector=4K address=0x90000000\nprocessor P id=1\n"
-                       "memory 0x90008000 4K A\n",
-                       "overlaps"},
+        BadDescription{
+            "noMemory",
+            "board B\nmodule M\nflash size=64K sector=4K address=0x90000000\nprocessor P id=1\n",
+            "has no memory"},
+        BadDescription{
+            "overlap",
+            "board B\nmodule M\nflash size=64K sector=4K address=0x90000000\nprocessor P id=1\n"
+            "memory 0 8K A\nmemory 4K 8K B\n",
+            "A overlaps B"},
+        BadDescription{
+            "overlapsFlash",
+            "board B\nmodule M\nflash size=64K sector=4K address=0x90000000\nprocessor P id=1\n"
+            "memory 0x90008000 4K A\n",
+            "overlaps"},
         BadDescription{"badNumber", "board B\nmodule M\nflash size=lots sector=4K address=0\n",
                        "line 3: bad number for size"},
         BadDescription{"badKey", "board B\nmodule M\nflash size=64K sector=4K address=0 speed=9\n",
                        "unknown key 'speed'"},
-        BadDescription{"badFault", "board B\nmodule M\nflash size=64K sector=4K address=0\nprocessor P id=1\n"
+        BadDescription{"badFault",
+                       "board B\nmodule M\nflash size=64K sector=4K address=0\nprocessor P id=1\n"
                        "fault explode\n",
                        "unknown fault 'explode'"},
         BadDescription{"quote", "board \"B\n", "line 1: unterminated quote"},
         BadDescription{"pastAddressSpace",
                        "board B\nmodule M\nflash size=64K sector=4K address=0xFFFF0001\n",
                        "address space"},
-        BadDescription{"familyRange", "board B\nmodule M\nflash size=64K sector=4K address=0\n"
+        BadDescription{"familyRange",
+                       "board B\nmodule M\nflash size=64K sector=4K address=0\n"
                        "processor P family=1024 subfamily=1 revision=1\n",
                        "out of range"}),
     [](const auto& p) { return std::string(p.param.what); });
@@ -163,7 +171,8 @@ struct Flash {
     }
     FlashReader Reader() {
         return [this](uint32_t off, uint32_t len, void* out) {
-            if (uint64_t{off} + len > bytes.size()) return false;
+            if (uint64_t{off} + len > bytes.size())
+                return false;
             std::memcpy(out, bytes.data() + off, len);
             return true;
         };
@@ -262,8 +271,8 @@ TEST(CoffReader, ChecksEveryOffsetAgainstTheFile) {
     f[22 + 16] = 0x34;  // entry
     const size_t h = 50;
     std::memcpy(f.data() + h, ".text", 5);
-    f[h + 16] = 8;            // size
-    f[h + 20] = 200;          // raw data offset past the end
+    f[h + 16] = 8;    // size
+    f[h + 20] = 200;  // raw data offset past the end
     EXPECT_FALSE(ParseCoff(f, img, error));
     EXPECT_NE(error.find("past the end of the file"), std::string::npos);
     f.resize(208, 0xAB);

@@ -77,7 +77,8 @@ TEST_F(Programmer, DirectoryOfAnErasedFlashIsEmpty) {
 TEST_F(Programmer, UnknownCommandsFail) {
     Client& c = Proc(0, 0);
     ASSERT_EQ(StartProgrammer(c), 0u);
-    for (uint32_t code : {0u, 3u, 6u, 7u, 11u, 0xFFFFu}) EXPECT_NE(c.Command(kCommandBlock, code, {}), 0u) << code;
+    for (uint32_t code : {0u, 3u, 6u, 7u, 11u, 0xFFFFu})
+        EXPECT_NE(c.Command(kCommandBlock, code, {}), 0u) << code;
 }
 
 TEST_F(Programmer, WritesThenReadsBack) {
@@ -126,7 +127,8 @@ TEST_F(Programmer, ProgrammingErasesEachTouchedSectorAndKeepsWhatNoRecordCovers)
 TEST_F(Programmer, LaterRecordsWinWhereRecordsOverlap) {
     Client& c = Proc(0, 0);
     ASSERT_EQ(StartProgrammer(c), 0u);
-    ASSERT_EQ(Program(c, {{0, 0, std::vector<uint8_t>(8, 1)}, {0, 4, std::vector<uint8_t>(8, 2)}}), 0u);
+    ASSERT_EQ(Program(c, {{0, 0, std::vector<uint8_t>(8, 1)}, {0, 4, std::vector<uint8_t>(8, 2)}}),
+              0u);
     EXPECT_EQ(FlashRead(c, 0, 12), (std::vector<uint8_t>{1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2}));
 }
 
@@ -164,11 +166,12 @@ TEST_F(Programmer, KeptImagesSurviveAReloadOfTheProgrammer) {
     // into the transfer buffer, the programmer loaded and initialised again.
     ASSERT_EQ(Program(c, {{0, 0x800, std::vector<uint8_t>(2000, 0)}}), 0u);
     c.Halt();
-    ASSERT_EQ(c.Load(dir_.Write("data.out", MakeCoff({{"", kTransfer,
-                                                        Records({{h1, 0x5000, {}, 2000},
-                                                                 {h2, 0x7000, {}, 16}})}},
-                                                      kTransfer))),
-              0);
+    ASSERT_EQ(
+        c.Load(dir_.Write(
+            "data.out",
+            MakeCoff({{"", kTransfer, Records({{h1, 0x5000, {}, 2000}, {h2, 0x7000, {}, 16}})}},
+                     kTransfer))),
+        0);
     ASSERT_EQ(StartProgrammer(c), 0u);
     EXPECT_EQ(c.Command(kCommandBlock, 4, {}), 0u);
     EXPECT_EQ(FlashRead(c, 0x5000, 2000), block);

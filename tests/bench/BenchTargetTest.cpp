@@ -67,15 +67,15 @@ TEST_P(OutOfRegion, CompletesWithTheFailureFlag) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ranges, OutOfRegion,
-    ::testing::Values(BadRange{"gap", 0x40000000, 16, false}, BadRange{"gapWrite", 0x40000000, 16, true},
-                      BadRange{"straddlesEnd", 0x0003FFF0, 32, true},
-                      BadRange{"straddlesEndRead", 0x800FFFF0, 32, false},
-                      BadRange{"flashWrite", 0x90000000, 4, true},
-                      BadRange{"pastFlash", 0x9000FFFC, 8, false},
-                      BadRange{"wraps", 0xFFFFFFFC, 8, false}),
-    [](const auto& p) { return std::string(p.param.what); });
+INSTANTIATE_TEST_SUITE_P(Ranges, OutOfRegion,
+                         ::testing::Values(BadRange{"gap", 0x40000000, 16, false},
+                                           BadRange{"gapWrite", 0x40000000, 16, true},
+                                           BadRange{"straddlesEnd", 0x0003FFF0, 32, true},
+                                           BadRange{"straddlesEndRead", 0x800FFFF0, 32, false},
+                                           BadRange{"flashWrite", 0x90000000, 4, true},
+                                           BadRange{"pastFlash", 0x9000FFFC, 8, false},
+                                           BadRange{"wraps", 0xFFFFFFFC, 8, false}),
+                         [](const auto& p) { return std::string(p.param.what); });
 
 TEST_F(Target, SecondProcessorDoesNotSeeTheFlash) {
     Client& c = Proc(0, 1);
@@ -134,7 +134,8 @@ TEST_F(Target, LoadWritesEverySectionAndKeepsTheEntryPoint) {
     const auto data = Pattern(6, 9);
     CoffSection bss{".bss", 0x80002000, {}, 0x80};
     const std::string path = dir_.Write(
-        "app.out", MakeCoff({{".text", 0x2000, text}, {".data", 0x80001000, data, 0x40}, bss}, 0x2000));
+        "app.out",
+        MakeCoff({{".text", 0x2000, text}, {".data", 0x80001000, data, 0x40}, bss}, 0x2000));
     EXPECT_EQ(c.Load(path), 0);
     EXPECT_EQ(c.Read(0x2000, 100), text);
     EXPECT_EQ(c.Read(0x80001000, 6), data);
@@ -147,7 +148,8 @@ TEST_F(Target, LoadWritesEverySectionAndKeepsTheEntryPoint) {
 
 TEST_F(Target, LoadWithoutOptionalHeaderLoads) {
     Client& c = Proc(0, 0);
-    const std::string path = dir_.Write("raw.out", MakeCoff({{".text", 0x3000, Pattern(16, 4)}}, 0, false));
+    const std::string path =
+        dir_.Write("raw.out", MakeCoff({{".text", 0x3000, Pattern(16, 4)}}, 0, false));
     EXPECT_EQ(c.Load(path), 0);
     EXPECT_EQ(c.Read(0x3000, 16), Pattern(16, 4));
 }
@@ -161,7 +163,8 @@ class LoadFailure : public BenchTest, public ::testing::WithParamInterface<BadLo
 TEST_P(LoadFailure, CompletesWithNonZeroStatusAndWritesNothing) {
     Client& c = Proc(0, 0);
     const BadLoad& b = GetParam();
-    const std::string path = b.file.empty() ? dir_.File("missing.out") : dir_.Write("bad.out", b.file);
+    const std::string path =
+        b.file.empty() ? dir_.File("missing.out") : dir_.Write("bad.out", b.file);
     EXPECT_NE(c.Load(path), 0);
     EXPECT_EQ(c.Read(0x2000, 16), std::vector<uint8_t>(16, 0));
 }
@@ -182,8 +185,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadLoad{"missing", {}}, BadLoad{"tiny", {1, 2, 3}}, BadLoad{"truncated", Truncated()},
         BadLoad{"optionalHeader", WrongOptionalSize()},
-        BadLoad{"intoTheFlash", MakeCoff({{".text", 0x2000, Pattern(16, 1)}, {".x", 0x90000000, {1, 2}}}, 0)},
-        BadLoad{"outsideRegions", MakeCoff({{".text", 0x2000, Pattern(16, 1)}, {".x", 0x50000000, {1}}}, 0)}),
+        BadLoad{"intoTheFlash",
+                MakeCoff({{".text", 0x2000, Pattern(16, 1)}, {".x", 0x90000000, {1, 2}}}, 0)},
+        BadLoad{"outsideRegions",
+                MakeCoff({{".text", 0x2000, Pattern(16, 1)}, {".x", 0x50000000, {1}}}, 0)}),
     [](const auto& p) { return std::string(p.param.what); });
 
 TEST_F(Target, RunAndHaltChangeTheExecutionState) {

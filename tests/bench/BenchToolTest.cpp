@@ -9,14 +9,14 @@ namespace benchtest {
 namespace {
 
 class Tool : public BenchTest {
-protected:
+  protected:
     // Exit code; the output (both streams) in `out`.
     int Run(const std::string& args, std::string& out) {
         const std::string description = dir_.WriteText("bench.txt", kTestDescription);
         const std::string log = dir_.File("tool.log");
-        const std::string cmd = std::string("'") + QEL_BENCH_TOOL + "' --description '" + description +
-                                "' --state '" + dir_.Path() + "/state' " + args + " > '" + log +
-                                "' 2>&1";
+        const std::string cmd = std::string("'") + QEL_BENCH_TOOL + "' --description '" +
+                                description + "' --state '" + dir_.Path() + "/state' " + args +
+                                " > '" + log + "' 2>&1";
         const int rc = std::system(cmd.c_str());
         const auto bytes = ReadFile(log);
         out.assign(bytes.begin(), bytes.end());

@@ -12,22 +12,25 @@ using namespace benchtest;
 namespace {
 
 class Writer : public BenchTest {
-public:
+  public:
     int Main(const std::string& state, const std::string& description, int half, int rounds) {
         BenchOptions o;
         o.descriptionPath = description;
         o.stateFolder = state;
-        if (QelBenchCreate(o, &app_) != kOk) return 2;
+        if (QelBenchCreate(o, &app_) != kOk)
+            return 2;
         int rc = 0;
         {
             Client c(app_, 0, 0);
-            if (StartProgrammer(c) != 0) rc = 3;
+            if (StartProgrammer(c) != 0)
+                rc = 3;
             for (int r = 0; r < rounds && rc == 0; ++r) {
                 std::vector<Rec> recs;
                 for (uint32_t s = 0; s < 4; ++s)
                     recs.push_back({0, s * kSector + half * (kSector / 2),
                                     std::vector<uint8_t>(kSector / 2, static_cast<uint8_t>(r))});
-                if (Program(c, recs) != 0) rc = 4;
+                if (Program(c, recs) != 0)
+                    rc = 4;
             }
         }
         app_->Release();

@@ -45,7 +45,7 @@ inline constexpr uint32_t kSave = 0x80011000;
 inline constexpr uint32_t kSaveSize = 0x20000;
 
 class BenchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { Open(); }
     void TearDown() override { Close(); }
 
@@ -57,8 +57,10 @@ protected:
     }
     void Close() {
         clients_.clear();
-        if (control_) control_->Release();
-        if (app_) app_->Release();
+        if (control_)
+            control_->Release();
+        if (app_)
+            app_->Release();
         control_ = nullptr;
         app_ = nullptr;
     }
@@ -84,12 +86,13 @@ protected:
     // command 1.
     uint32_t StartProgrammer(Client& c, bool withFdb = true) {
         if (withFdb) {
-            EXPECT_EQ(c.Load(dir_.Write("fdb.out", MakeCoff({{".fdb", kBase, MakeFdbPayload(0x11)}},
-                                                            kBase))),
+            EXPECT_EQ(c.Load(dir_.Write("fdb.out",
+                                        MakeCoff({{".fdb", kBase, MakeFdbPayload(0x11)}}, kBase))),
                       0);
         }
-        EXPECT_EQ(c.Load(dir_.Write("fprog.out", MakeProgrammer(kBase + 0x1000, kCommandBlock, 0x11))),
-                  0);
+        EXPECT_EQ(
+            c.Load(dir_.Write("fprog.out", MakeProgrammer(kBase + 0x1000, kCommandBlock, 0x11))),
+            0);
         EXPECT_EQ(c.Run(), kOk);
         return c.Command(kCommandBlock, 1,
                          {kBase, kBase, kTransfer, kTransferSize, kSectorBuffer, kSave, kSaveSize});
@@ -109,7 +112,8 @@ protected:
             PutU32(out, at, r.source);
             PutU32(out, at + 4, r.offset);
             PutU32(out, at + 8, r.source ? r.length : static_cast<uint32_t>(r.data.size()));
-            if (r.source == 0) out.insert(out.end(), r.data.begin(), r.data.end());
+            if (r.source == 0)
+                out.insert(out.end(), r.data.begin(), r.data.end());
         }
         if (terminate) {
             const size_t at = out.size();
