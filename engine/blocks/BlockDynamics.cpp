@@ -21,10 +21,16 @@ CBlockDynamics::CBlockDynamics(CBlockOwner* flash, uint32_t flashOffset)
 void CBlockDynamics::EnsureList() {
     if (listBuilt_)
         return;
-    // Set first: after a CRC failure the list stays empty rather than
-    // reading the flash again on every call.
+    // After a CRC failure the list stays empty rather than reading the flash
+    // again on every call; a read the DSP did not complete is tried again
+    // (an empty list taken for the stored one would lose its values).
+    try {
+        LoadData(false);
+    } catch (const CExc& e) {
+        if (e.code == ERR_NOT_VALID_BLOCK) listBuilt_ = true;
+        throw;
+    }
     listBuilt_ = true;
-    LoadData(false);
     list_.clear();
     // A damaged payload that is not a whole number of pairs stops at the
     // last complete one.
