@@ -201,6 +201,10 @@ int CFlash::RunCommand(Command command) {
         result = Failed;
     }
     mode_ = Idle;
+    // Reads made later by editing calls must not report against this
+    // command's reading total.
+    bytesToRead_ = 0;
+    bytesRead_ = 0;
     usedSize_ = static_cast<uint32_t>(chain_.TotalSize());
     Status("");
     return result;

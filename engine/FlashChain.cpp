@@ -164,8 +164,6 @@ void CFlash::CommitChain() {
 
     progressPosition_ = progressTotal_;
     Progress(progressTotal_, progressTotal_);
-    bytesToRead_ = 0;
-    bytesRead_ = 0;
     mode_ = Idle;
     detectState_ = 1;
 }

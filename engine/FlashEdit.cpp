@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 namespace {
 
@@ -22,6 +21,19 @@ constexpr uint32_t kFpgaPosition = 3;
 constexpr uint32_t kDynamicsPosition = 4;
 
 using Guard = qel::platform::CriticalSectionLock;
+
+// Editing calls that read the flash on the caller's thread: the debugger's
+// exception must reach the caller as the engine's error.
+template <class Call>
+decltype(auto) ReadingFlash(Call&& call) {
+    try {
+        return call();
+    } catch (const CCException& e) {
+        char text[128];
+        e.GetErrorMessage(text, sizeof(text));
+        QEL_RAISE_DETAIL(ERR_CCS_EXCEPTION, kSource, text);
+    }
+}
 
 }  // namespace
 
@@ -170,33 +182,38 @@ void CFlash::GetBitstreamPath(char* buffer, uint32_t* size) {
 
 void CFlash::GetDynamicCount(uint32_t* count) {
     Guard guard(lock_);
-    const uint32_t n = FixedBlock<CBlockDynamics>(kDynamicsPosition)->GetDynamicCount();
+    const uint32_t n = ReadingFlash(
+        [&] { return FixedBlock<CBlockDynamics>(kDynamicsPosition)->GetDynamicCount(); });
     if (count) *count = n;
 }
 
 void CFlash::GetDynamic(uint32_t index, uint32_t* address, uint32_t* value) {
     Guard guard(lock_);
-    FixedBlock<CBlockDynamics>(kDynamicsPosition)->GetDynamic(index, address, value);
+    ReadingFlash([&] {
+        FixedBlock<CBlockDynamics>(kDynamicsPosition)->GetDynamic(index, address, value);
+    });
 }
 
 void CFlash::AddDynamic(uint32_t address, uint32_t value) {
     Guard guard(lock_);
-    FixedBlock<CBlockDynamics>(kDynamicsPosition)->AddDynamic(address, value);
+    ReadingFlash([&] { FixedBlock<CBlockDynamics>(kDynamicsPosition)->AddDynamic(address, value); });
 }
 
 void CFlash::SetDynamic(uint32_t index, uint32_t address, uint32_t value) {
     Guard guard(lock_);
-    FixedBlock<CBlockDynamics>(kDynamicsPosition)->SetDynamic(index, address, value);
+    ReadingFlash([&] {
+        FixedBlock<CBlockDynamics>(kDynamicsPosition)->SetDynamic(index, address, value);
+    });
 }
 
 void CFlash::RemoveDynamic(uint32_t index) {
     Guard guard(lock_);
-    FixedBlock<CBlockDynamics>(kDynamicsPosition)->RemoveDynamic(index);
+    ReadingFlash([&] { FixedBlock<CBlockDynamics>(kDynamicsPosition)->RemoveDynamic(index); });
 }
 
 void CFlash::ClearDynamics() {
     Guard guard(lock_);
-    FixedBlock<CBlockDynamics>(kDynamicsPosition)->ClearDynamics();
+    ReadingFlash([&] { FixedBlock<CBlockDynamics>(kDynamicsPosition)->ClearDynamics(); });
 }
 
 void CFlash::GetUserBlockCount(uint32_t* count) {
@@ -269,20 +286,12 @@ void CFlash::VerifyUserBlock(uint32_t index, const char* file) {
     // leave a header whose payload was never written. Check the stored copy.
     CBlockUser* stored = UserBlockAt(index);
     if (stored->IsDataLoaded()) return;
-    const uint32_t bytesToRead = std::exchange(bytesToRead_, 0);
     try {
-        stored->LoadData(false);
+        ReadingFlash([&] { stored->LoadData(false); });
     } catch (const CExc& e) {
-        bytesToRead_ = bytesToRead;
         if (e.code != ERR_NOT_VALID_BLOCK) throw;
         QEL_RAISE_DETAIL(ERR_VERIFY_FAILED, kSource, e.detail);
-    } catch (const CCException& e) {
-        bytesToRead_ = bytesToRead;
-        char text[128];
-        e.GetErrorMessage(text, sizeof(text));
-        QEL_RAISE_DETAIL(ERR_CCS_EXCEPTION, kSource, text);
     }
-    bytesToRead_ = bytesToRead;
 }
 
 void CFlash::SetUserBlockBootable(uint32_t index, bool bootable) {

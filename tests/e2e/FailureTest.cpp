@@ -82,6 +82,42 @@ TEST_P(FailureTest, CommandFailsWithItsErrorAndTheObjectStaysUsable) {
 
 INSTANTIATE_TEST_SUITE_P(Commands, FailureTest, ::testing::ValuesIn(kFailureCases), CaseName());
 
+// Dynamic values are read from the flash on the caller's thread when first
+// asked for: a refused request reaches the caller as the engine's error, and
+// the values are still there once the module answers again.
+TEST(DynamicsReadTest, FailedReadIsAnEngineErrorAndLosesNoValue) {
+    EngineBench bench;
+    IFFlash* flash = bench.Flash(0, 0);
+    bench.ConnectAndSelect(flash, "QT-6201");
+    flash->AddDynamic(0x80000000, 1);
+    flash->AddDynamic(0x80000004, 2);
+    ASSERT_EQ(flash->Commit(), 0) << Describe(flash->GetLastError());
+    bench.Close();
+
+    flash = bench.Flash(0, 0);
+    bench.ConnectAndSelect(flash, "QT-6201");
+    uint32_t count = 0;
+    bench.Control()->SetFault(0, 0, Fault::RefuseRequest, 1);
+    EXPECT_EQ(ErrorOf([&] { flash->GetDynamicCount(&count); }), ERR_CCS_EXCEPTION);
+    bench.Control()->ClearFaults(0, 0);
+    bench.Control()->SetFault(0, 0, Fault::FailMemory, 1);
+    EXPECT_EQ(ErrorOf([&] { flash->GetDynamicCount(&count); }), ERR_CCS_MEMORY_ABORTED);
+    bench.Control()->ClearFaults(0, 0);
+
+    flash->AddDynamic(0x80000008, 3);
+    flash->GetDynamicCount(&count);
+    EXPECT_EQ(count, 3u);
+    ASSERT_EQ(flash->Commit(), 0) << Describe(flash->GetLastError());
+    bench.Close();
+    flash = bench.Flash(0, 0);
+    bench.ConnectAndSelect(flash, "QT-6201");
+    flash->GetDynamicCount(&count);
+    ASSERT_EQ(count, 3u);
+    uint32_t address = 0, value = 0;
+    flash->GetDynamic(0, &address, &value);
+    EXPECT_EQ(value, 1u);
+}
+
 TEST(HungProgrammerTest, CloseReturnsWhileTheWorkerWaitsForTheProgrammer) {
     EngineBench bench;
     IFFlash* flash = bench.Flash(0, 0);
