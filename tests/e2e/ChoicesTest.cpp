@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -67,6 +69,9 @@ struct GeometryCase {
     uint32_t sectorCount;
     bool valid;
 };
+
+// Test descriptions show the case by name.
+void PrintTo(const GeometryCase& c, std::ostream* out) { *out << c.name; }
 
 const GeometryCase kGeometryCases[] = {
     {"ZeroSectorSize", 0, 32, false},

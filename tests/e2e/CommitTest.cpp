@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 
 namespace qel::e2e {
@@ -84,6 +86,9 @@ struct MoveCase {
     std::vector<size_t> sizes;
     bool keptImages;  // the programmer's save area holds the moving blocks
 };
+
+// Test descriptions show the case by name.
+void PrintTo(const MoveCase& c, std::ostream* out) { *out << c.name; }
 
 // QT-TEST10 has internal memory only: its save area (about 64 KiB) cannot
 // keep blocks of this size, so they are read back to the host.

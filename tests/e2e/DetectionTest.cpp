@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace qel::e2e {
 namespace {
 
@@ -14,6 +16,9 @@ struct DetectCase {
     const char* tim;
     uint32_t code;
 };
+
+// Test descriptions show the case by name.
+void PrintTo(const DetectCase& c, std::ostream* out) { *out << c.name; }
 
 // QT-6710B's flash is mapped at 0xB0000000 and not copied to address 0.
 const DetectCase kDetectCases[] = {

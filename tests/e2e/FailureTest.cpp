@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 
 namespace qel::e2e {
@@ -22,6 +24,9 @@ struct FailureCase {
     uint32_t code;
     bool detail;  // the record carries a detail text
 };
+
+// Test descriptions show the case by name.
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
 
 const FailureCase kFailureCases[] = {
     {"UnknownTimName", 0, nullptr, [](auto*, int) {},

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <map>
 
 namespace qel::e2e {
@@ -15,6 +17,9 @@ struct CutCase {
     size_t sizes[3];
     uint32_t cutAfter;  // the power fails right after this sector of command 4
 };
+
+// Test descriptions show the case by name.
+void PrintTo(const CutCase& c, std::ostream* out) { *out << c.name; }
 
 // With the first two blocks of one size, the second's old header lies where
 // the moved one would end: a chain cut short still looks complete.

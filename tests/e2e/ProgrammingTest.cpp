@@ -78,7 +78,14 @@ TEST(ProgrammingTest, CommittedChainReadsBackInANewEngine) {
     EXPECT_EQ(header.version, 0x00010002u);
     EXPECT_EQ(record.bootable, 1u);
     EXPECT_STREQ(record.fileName, exec.fileName);
+    again->VerifyUserBlock(0, exec.fileName);
     again->VerifyUserBlock(1, data.fileName);
+
+    // The flash itself: a complete chain, every payload matching its CRC.
+    const ImageChain image = WalkImage(bench.FlashImage(0, 0));
+    EXPECT_TRUE(image.terminated);
+    EXPECT_EQ(image.blocks.size() + 1, read.size());
+    for (const ImageBlock& b : image.blocks) EXPECT_TRUE(b.payloadIntact) << b.offset;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 
 namespace qel::e2e {
@@ -23,6 +25,9 @@ struct AnswerCase {
     bool callback;
     int answer;
 };
+
+// Test descriptions show the case by name.
+void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.name; }
 
 const AnswerCase kAnswerCases[] = {
     {"AnswerOne", true, 1},
@@ -128,6 +133,9 @@ struct EraseCase {
     bool chipErase;
     uint32_t command;  // programmer command of the erase
 };
+
+// Test descriptions show the case by name.
+void PrintTo(const EraseCase& c, std::ostream* out) { *out << c.name; }
 
 const EraseCase kEraseCases[] = {
     {"ChipErase", 1, "QT-6202C", true, 10},
