@@ -1,9 +1,11 @@
 // qel-firmware OUTPUT_DIR: writes the sample TIMs' firmware files, one kind of
-// file per function, each into its own folder under OUTPUT_DIR.
+// file per function, each into its own folder under OUTPUT_DIR, and sample
+// user programs into OUTPUT_DIR/samples.
 #include "firmware/images/BootFileBuilder.h"
 #include "firmware/images/ProgrammerBuilder.h"
 #include "firmware/tool/Bitstreams.h"
 #include "firmware/tool/SampleTims.h"
+#include "firmware/tool/Samples.h"
 
 #include <cstdio>
 #include <exception>
@@ -53,6 +55,7 @@ int main(int argc, char** argv) {
         WriteBootLoaders(out / "bootloaders");
         WriteProgrammers(out / "programmers");
         WriteBitstreams(out / "bitstreams");
+        WriteSamples(out / "samples");
     } catch (const std::exception& e) {
         fprintf(stderr, "qel-firmware: %s\n", e.what());
         return 1;
