@@ -71,7 +71,9 @@ struct GeometryCase {
 };
 
 // Test descriptions show the case by name.
-void PrintTo(const GeometryCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const GeometryCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 const GeometryCase kGeometryCases[] = {
     {"ZeroSectorSize", 0, 32, false},
@@ -111,8 +113,7 @@ TEST_P(GeometryTest, DamagedSectorSizeIsRefusedAtSelection) {
     EXPECT_EQ(ErrorOf([&] { flash->GetTimType(&code); }), ERR_NO_TIM_SELECTED);
 }
 
-INSTANTIATE_TEST_SUITE_P(BootFiles, GeometryTest, ::testing::ValuesIn(kGeometryCases),
-                         CaseName());
+INSTANTIATE_TEST_SUITE_P(BootFiles, GeometryTest, ::testing::ValuesIn(kGeometryCases), CaseName());
 
 bool Erased(const std::vector<uint8_t>& image) {
     return std::all_of(image.begin(), image.end(), [](uint8_t b) { return b == 0xFF; });
@@ -177,8 +178,7 @@ TEST(FlashEndTest, RecordsBeyondTheFlashAreRefusedBeforeWriting) {
 
     flash->SetBlockId(count - 1, 0x77);  // the termination block, past 256 KiB
     ASSERT_EQ(flash->Commit(), 2);
-    EXPECT_EQ(flash->GetLastError()->code, ERR_NOT_ENOUGH_SPACE)
-        << Describe(flash->GetLastError());
+    EXPECT_EQ(flash->GetLastError()->code, ERR_NOT_ENOUGH_SPACE) << Describe(flash->GetLastError());
     EXPECT_STRNE(flash->GetLastError()->detail, "");
     EXPECT_EQ(bench.FlashImage(0, 0), before);
 }

@@ -37,7 +37,8 @@ std::vector<uint32_t> UserIds(IFFlash* flash) {
 std::vector<uint32_t> ImageUserIds(const ImageChain& chain) {
     std::vector<uint32_t> ids;
     for (const ImageBlock& b : chain.blocks) {
-        if ((b.header.type & 0xFFFF) == 5) ids.push_back(b.header.id);
+        if ((b.header.type & 0xFFFF) == 5)
+            ids.push_back(b.header.id);
     }
     return ids;
 }
@@ -50,8 +51,8 @@ void ExpectIntact(EngineBench& bench, IFFlash* flash, int processor,
     ASSERT_TRUE(chain.hasInit);
     EXPECT_TRUE(chain.terminated);
     for (const ImageBlock& b : chain.blocks) {
-        EXPECT_TRUE(b.payloadIntact) << "block of type 0x" << std::hex << b.header.type
-                                     << " at 0x" << b.offset;
+        EXPECT_TRUE(b.payloadIntact)
+            << "block of type 0x" << std::hex << b.header.type << " at 0x" << b.offset;
     }
     EXPECT_EQ(ImageUserIds(chain), UserIds(flash));
     const std::vector<uint32_t> ids = UserIds(flash);
@@ -88,7 +89,9 @@ struct MoveCase {
 };
 
 // Test descriptions show the case by name.
-void PrintTo(const MoveCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const MoveCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 // QT-TEST10 has internal memory only: its save area (about 64 KiB) cannot
 // keep blocks of this size, so they are read back to the host.
@@ -105,7 +108,8 @@ TEST_P(MoveTest, RemovedAndMovedBlocksReadBackIntact) {
     IFFlash* flash = bench.Flash(0, c.processor);
     bench.ConnectAndSelect(flash, c.tim);
     flash->SetBootLoader(nullptr);
-    if (c.bitstream) flash->SetBitstream(nullptr);
+    if (c.bitstream)
+        flash->SetBitstream(nullptr);
     std::vector<UserFile> files;
     for (size_t i = 0; i < c.sizes.size(); ++i) {
         const uint32_t id = 0x100 + static_cast<uint32_t>(i);

@@ -18,7 +18,9 @@ struct DetectCase {
 };
 
 // Test descriptions show the case by name.
-void PrintTo(const DetectCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const DetectCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 // QT-6710B's flash is mapped at 0xB0000000 and not copied to address 0.
 const DetectCase kDetectCases[] = {
@@ -30,7 +32,8 @@ class DetectionTest : public ::testing::TestWithParam<DetectCase> {};
 
 bool HasNotice(const std::vector<NoticeLog::Notice>& notices, int kind, int a, intptr_t b) {
     for (const auto& n : notices) {
-        if (n.kind == kind && n.a == a && n.b == b) return true;
+        if (n.kind == kind && n.a == a && n.b == b)
+            return true;
     }
     return false;
 }

@@ -1,7 +1,7 @@
 #include "EngineBench.h"
 
-#include "tests/fixtures/ImageBuilders.h"
 #include "platform/SettingsHive.h"
+#include "tests/fixtures/ImageBuilders.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +46,8 @@ std::vector<NoticeLog::Notice> NoticeLog::Take() {
 std::vector<NoticeLog::Notice> NoticeLog::OfKind(const std::vector<Notice>& notices, int kind) {
     std::vector<Notice> out;
     for (const Notice& n : notices) {
-        if (n.kind == kind) out.push_back(n);
+        if (n.kind == kind)
+            out.push_back(n);
     }
     return out;
 }
@@ -54,14 +55,16 @@ std::vector<NoticeLog::Notice> NoticeLog::OfKind(const std::vector<Notice>& noti
 std::vector<std::string> NoticeLog::Texts(const std::vector<Notice>& notices) {
     std::vector<std::string> out;
     for (const Notice& n : notices) {
-        if (n.kind == 2 && n.a == 0) out.push_back(n.text);
+        if (n.kind == 2 && n.a == 0)
+            out.push_back(n.text);
     }
     return out;
 }
 
 bool NoticeLog::HasText(const std::vector<Notice>& notices, const std::string& text) {
     for (const std::string& t : Texts(notices)) {
-        if (t == text) return true;
+        if (t == text)
+            return true;
     }
     return false;
 }
@@ -78,11 +81,13 @@ uint32_t Crc32(const uint8_t* data, size_t length) {
 ImageChain WalkImage(const std::vector<uint8_t>& image) {
     auto word = [&](uint64_t at) {
         uint32_t v = 0xFFFFFFFFu;
-        if (at + 4 <= image.size()) memcpy(&v, image.data() + at, 4);
+        if (at + 4 <= image.size())
+            memcpy(&v, image.data() + at, 4);
         return v;
     };
     ImageChain chain;
-    if (word(20) != 0x19283746u) return chain;
+    if (word(20) != 0x19283746u)
+        return chain;
     chain.hasInit = true;
     chain.initSize = word(16);
     uint64_t offset = chain.initSize;
@@ -115,31 +120,35 @@ EngineBench::EngineBench(const std::string& benchDescription) {
     if (benchDescription.empty()) {
         unsetenv("QEL4410_BENCH");
     } else {
-        setenv("QEL4410_BENCH", temp_.Write("bench.txt", {benchDescription.begin(),
-                                                         benchDescription.end()})
-                                    .c_str(),
+        setenv("QEL4410_BENCH",
+               temp_.Write("bench.txt", {benchDescription.begin(), benchDescription.end()}).c_str(),
                1);
     }
     unsetenv("QEL4410_BENCH_TIMING");
     auto key = qel::platform::SettingsKey::Open(qel::platform::Hive::LocalMachine,
                                                 "SOFTWARE\\Halvern\\QEL4410\\Telmar",
                                                 qel::platform::KeyAccess::ReadWrite);
-    if (!key) throw std::runtime_error("cannot write the engine's settings");
+    if (!key)
+        throw std::runtime_error("cannot write the engine's settings");
     const std::string firmware = qel::platform::DynamicLibrary::ExecutableFolder() + "/firmware";
     key->SetString("BootloaderPath", firmware + "/bootloaders");
     key->SetString("BitstreamPath", firmware + "/bitstreams");
     key->SetString("FprogPath", firmware + "/programmers");
 
-    if (!library_.Load("Telmar.dll")) throw std::runtime_error(library_.LastError());
+    if (!library_.Load("Telmar.dll"))
+        throw std::runtime_error(library_.LastError());
     open_ = reinterpret_cast<TelmarOpenFn>(library_.Symbol("TelmarOpen"));
     close_ = reinterpret_cast<TelmarCloseFn>(library_.Symbol("TelmarClose"));
     auto poll = reinterpret_cast<void (*)(uint32_t, uint32_t)>(
         library_.Symbol("TelmarSetPollIntervalsForTests"));
-    if (!open_ || !close_ || !poll) throw std::runtime_error("libTelmar.so lacks an entry point");
+    if (!open_ || !close_ || !poll)
+        throw std::runtime_error("libTelmar.so lacks an entry point");
     poll(0, 0);
 }
 
-EngineBench::~EngineBench() { Close(); }
+EngineBench::~EngineBench() {
+    Close();
+}
 
 void EngineBench::StateCallback(void* context, int state) {
     auto* self = static_cast<EngineBench*>(context);
@@ -155,11 +164,13 @@ IFSystem* EngineBench::Open() {
         state_ = -1;
     }
     system_ = open_(&EngineBench::StateCallback, this, 0);
-    if (!system_) throw std::runtime_error("TelmarOpen gave null");
+    if (!system_)
+        throw std::runtime_error("TelmarOpen gave null");
     system_->Connect();
     std::unique_lock<std::mutex> lock(stateMutex_);
     stateChanged_.wait(lock, [&] { return state_ == 2 || state_ == 0; });
-    if (state_ != 2) throw std::runtime_error("the engine could not connect to the bench");
+    if (state_ != 2)
+        throw std::runtime_error("the engine could not connect to the bench");
     return system_;
 }
 
@@ -175,12 +186,14 @@ void EngineBench::Close() {
 }
 
 IFFlash* EngineBench::Flash(int board, int processor) {
-    if (!system_) Open();
+    if (!system_)
+        Open();
     return system_->GetFlash(board, processor);
 }
 
 qel::bench::IBenchControl* EngineBench::Control() {
-    if (control_) return control_;
+    if (control_)
+        return control_;
     qel::bench::IUnknown* application = nullptr;
     if (qel::bench::QelBenchGetActiveObject(qel::bench::kClsidApplication, &application) !=
         qel::bench::kOk) {
@@ -190,7 +203,8 @@ qel::bench::IBenchControl* EngineBench::Control() {
     application->QueryInterface(qel::bench::IBenchControl::kIid, &control);
     application->Release();
     control_ = static_cast<qel::bench::IBenchControl*>(control);
-    if (!control_) throw std::runtime_error("the bench has no control interface");
+    if (!control_)
+        throw std::runtime_error("the bench has no control interface");
     return control_;
 }
 
@@ -205,7 +219,8 @@ void EngineBench::SetSetting(const std::string& name, const std::string& value) 
 
 std::string EngineBench::ShippedTimDescription(const std::string& fileName) {
     std::ifstream in(qel::platform::DynamicLibrary::ExecutableFolder() + "/timdata/" + fileName);
-    if (!in) throw std::runtime_error("no shipped TIM description " + fileName);
+    if (!in)
+        throw std::runtime_error("no shipped TIM description " + fileName);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -228,9 +243,10 @@ void EngineBench::AddTimDescription(const std::string& fileName, const std::stri
 }
 
 void EngineBench::FailWorkerInitialisation(bool fail) {
-    auto hook = reinterpret_cast<void (*)(int)>(
-        library_.Symbol("TelmarFailWorkerInitialisationForTests"));
-    if (!hook) throw std::runtime_error("libTelmar.so lacks its worker test entry point");
+    auto hook =
+        reinterpret_cast<void (*)(int)>(library_.Symbol("TelmarFailWorkerInitialisationForTests"));
+    if (!hook)
+        throw std::runtime_error("libTelmar.so lacks its worker test entry point");
     hook(fail ? 1 : 0);
 }
 
@@ -253,8 +269,8 @@ std::string EngineBench::Firmware(const std::string& kind, const std::string& fi
     return qel::platform::DynamicLibrary::ExecutableFolder() + "/firmware/" + kind + "/" + file;
 }
 
-std::string EngineBench::WriteExecutable(const std::string& name, uint32_t address,
-                                         size_t bytes, uint8_t seed) const {
+std::string EngineBench::WriteExecutable(const std::string& name, uint32_t address, size_t bytes,
+                                         uint8_t seed) const {
     std::vector<uint8_t> code(bytes);
     for (size_t i = 0; i < bytes; ++i) code[i] = static_cast<uint8_t>(seed + i * 7);
     qel::fixtures::CoffBuilder coff;
@@ -278,7 +294,8 @@ std::vector<uint8_t> EngineBench::FlashImage(int board, int processor) {
 }
 
 std::string Describe(const CFlashExc* error) {
-    if (!error) return "(no error record)";
+    if (!error)
+        return "(no error record)";
     char text[512];
     snprintf(text, sizeof(text), "error 0x%X \"%s\" detail \"%s\" in %s line %u", error->code,
              error->GetMessage(), error->detail, error->source, error->line);

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "Telmar.h"
-#include "tests/fixtures/TestTempDir.h"
 #include "bench/include/QelBench.h"
 #include "platform/DynamicLibrary.h"
+#include "tests/fixtures/TestTempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ namespace qel::e2e {
 
 // Records every flash notice and answers questions as told.
 class NoticeLog {
-public:
+  public:
     struct Notice {
         int kind;
         int a;
@@ -41,7 +41,7 @@ public:
     static std::vector<std::string> Texts(const std::vector<Notice>& notices);
     static bool HasText(const std::vector<Notice>& notices, const std::string& text);
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Notice> notices_;
@@ -69,7 +69,7 @@ ImageChain WalkImage(const std::vector<uint8_t>& image);
 uint32_t Crc32(const uint8_t* data, size_t length);
 
 class EngineBench {
-public:
+  public:
     // benchDescription: text of a bench description; empty = the default bench.
     explicit EngineBench(const std::string& benchDescription = "");
     ~EngineBench();
@@ -110,7 +110,7 @@ public:
     std::vector<uint8_t> FlashImage(int board, int processor);
     const qel::fixtures::TestTempDir& Temp() const { return temp_; }
 
-private:
+  private:
     static void StateCallback(void* context, int state);
 
     qel::fixtures::TestTempDir temp_;

@@ -26,7 +26,9 @@ struct FailureCase {
 };
 
 // Test descriptions show the case by name.
-void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const FailureCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 const FailureCase kFailureCases[] = {
     {"UnknownTimName", 0, nullptr, [](auto*, int) {},
@@ -79,8 +81,8 @@ TEST_P(FailureTest, CommandFailsWithItsErrorAndTheObjectStaysUsable) {
     EXPECT_EQ(EngineBench::Run(flash, log, [&] { return flash->Connect(); }), 0)
         << Describe(flash->GetLastError());
     if (c.tim) {
-        EXPECT_EQ(EngineBench::Run(flash, log, [&] { return flash->SelectTimType(c.tim, nullptr); }),
-                  0)
+        EXPECT_EQ(
+            EngineBench::Run(flash, log, [&] { return flash->SelectTimType(c.tim, nullptr); }), 0)
             << Describe(flash->GetLastError());
     }
 }

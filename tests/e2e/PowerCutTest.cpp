@@ -19,7 +19,9 @@ struct CutCase {
 };
 
 // Test descriptions show the case by name.
-void PrintTo(const CutCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const CutCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 // With the first two blocks of one size, the second's old header lies where
 // the moved one would end: a chain cut short still looks complete.

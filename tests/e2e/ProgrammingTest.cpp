@@ -21,7 +21,8 @@ TEST(ProgrammingTest, ErasedModuleRevertsToDefaultChain) {
     EXPECT_EQ(log.WaitFinished(), 0) << Describe(flash->GetLastError());
     bool reverted = false;
     for (const auto& n : log.Take()) {
-        if (n.text == "Flash contents inconcistent. Reverting to default") reverted = true;
+        if (n.text == "Flash contents inconcistent. Reverting to default")
+            reverted = true;
     }
     EXPECT_TRUE(reverted);
     uint32_t count = 0;
@@ -36,7 +37,8 @@ TEST(ProgrammingTest, CommittedChainReadsBackInANewEngine) {
     bench.ConnectAndSelect(flash, "QT-6201");
     flash->SetBootLoader(nullptr);
     flash->SetBitstream(nullptr);
-    const UserBlockRecord exec = UserRecord(bench.WriteExecutable("app.out", 0x80001000, 3000, 1), true);
+    const UserBlockRecord exec =
+        UserRecord(bench.WriteExecutable("app.out", 0x80001000, 3000, 1), true);
     flash->AddUserBlock(1, &exec, 0x42, 1, 2, -1);
     const UserBlockRecord data = UserRecord(bench.WriteData("table.bin", 10000, 5));
     flash->AddUserBlock(0x10, &data, 0x43, 0, 1, -1);

@@ -15,9 +15,8 @@ namespace {
 using Notices = std::vector<NoticeLog::Notice>;
 
 int CountNotices(const Notices& notices, int kind, int a) {
-    return static_cast<int>(std::count_if(notices.begin(), notices.end(), [&](const auto& n) {
-        return n.kind == kind && n.a == a;
-    }));
+    return static_cast<int>(std::count_if(
+        notices.begin(), notices.end(), [&](const auto& n) { return n.kind == kind && n.a == a; }));
 }
 
 struct AnswerCase {
@@ -27,7 +26,9 @@ struct AnswerCase {
 };
 
 // Test descriptions show the case by name.
-void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const AnswerCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 const AnswerCase kAnswerCases[] = {
     {"AnswerOne", true, 1},
@@ -58,9 +59,9 @@ TEST_P(TimMismatchTest, NonZeroAnswerCancelsZeroContinuesWithDefaultChain) {
     NoticeLog log;
     log.AnswerQuestions(c.answer);
     const int result =
-        c.callback
-            ? EngineBench::Run(flash, log, [&] { return flash->SelectTimType("QT-TEST10", nullptr); })
-            : flash->SelectTimType("QT-TEST10", nullptr);
+        c.callback ? EngineBench::Run(flash, log,
+                                      [&] { return flash->SelectTimType("QT-TEST10", nullptr); })
+                   : flash->SelectTimType("QT-TEST10", nullptr);
     const Notices notices = log.Take();
     if (c.callback) {
         ASSERT_EQ(CountNotices(notices, 3, 1), 1);
@@ -104,7 +105,8 @@ TEST_P(ForeignBitstreamTest, NonZeroAnswerTakesTheFileZeroLeavesTheBlock) {
 
     NoticeLog log;
     log.AnswerQuestions(c.answer);
-    if (c.callback) flash->SetCallback(&NoticeLog::Callback, reinterpret_cast<uintptr_t>(&log));
+    if (c.callback)
+        flash->SetCallback(&NoticeLog::Callback, reinterpret_cast<uintptr_t>(&log));
     flash->SetBitstream(file.c_str());
     flash->SetCallback(nullptr, 0);
     const Notices notices = log.Take();
@@ -135,7 +137,9 @@ struct EraseCase {
 };
 
 // Test descriptions show the case by name.
-void PrintTo(const EraseCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const EraseCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 const EraseCase kEraseCases[] = {
     {"ChipErase", 1, "QT-6202C", true, 10},
