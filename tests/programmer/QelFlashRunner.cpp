@@ -1,0 +1,163 @@
+#include "QelFlashRunner.h"
+
+#include "platform/DynamicLibrary.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace qel::programmer_test {
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int WaitExit(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return -1;
+}
+
+struct Argv {
+    explicit Argv(std::vector<std::string> strings) : storage(std::move(strings)) {
+        for (std::string& s : storage) pointers.push_back(s.data());
+        pointers.push_back(nullptr);
+    }
+    std::vector<std::string> storage;
+    std::vector<char*> pointers;
+};
+
+}  // namespace
+
+QelFlashRunner::QelFlashRunner() = default;
+
+std::string QelFlashRunner::BinFolder() {
+    return platform::DynamicLibrary::ExecutableFolder();
+}
+
+std::vector<std::string> QelFlashRunner::Environment() const {
+    // The embedded default bench, fast, with this test's settings and images.
+    const char* dropped[] = {"QEL4410_REGISTRY=", "QEL4410_BENCH=", "QEL4410_BENCH_STATE=",
+                             "QEL4410_BENCH_TIMING=", "QEL4410_TIMDATA="};
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        bool drop = false;
+        for (const char* d : dropped) drop = drop || entry.starts_with(d);
+        if (!drop)
+            env.push_back(entry);
+    }
+    env.push_back("QEL4410_REGISTRY=" + RegistryFolder());
+    env.push_back("QEL4410_BENCH_STATE=" + temp_.File("bench"));
+    return env;
+}
+
+RunResult QelFlashRunner::Run(const std::vector<std::string>& args,
+                              const std::string& input) const {
+    std::vector<std::string> argv{BinFolder() + "/qel-flash"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Argv a(argv), e(Environment());
+    const std::string inPath =
+        input.empty() ? "/dev/null" : temp_.Write("stdin.txt", {input.begin(), input.end()});
+    const std::string outPath = temp_.File("stdout.txt");
+    const std::string errPath = temp_.File("stderr.txt");
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = -1;
+    const int rc =
+        posix_spawn(&pid, a.pointers[0], &actions, nullptr, a.pointers.data(), e.pointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        throw std::runtime_error("cannot start " + argv[0]);
+    RunResult r;
+    r.status = WaitExit(pid);
+    r.out = ReadFile(outPath);
+    r.err = ReadFile(errPath);
+    return r;
+}
+
+RunResult QelFlashRunner::RunOnTerminal(const std::vector<std::string>& args,
+                                        const std::string& input) const {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        throw std::runtime_error("no pseudo terminal");
+    const std::string slave = ptsname(master);
+    std::vector<std::string> argv{BinFolder() + "/qel-flash"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Argv a(argv), e(Environment());
+    const std::string errPath = temp_.File("stderr.txt");
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, slave.c_str(), O_RDWR, 0);
+    posix_spawn_file_actions_adddup2(&actions, 0, 1);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addclose(&actions, master);
+    pid_t pid = -1;
+    const int rc =
+        posix_spawn(&pid, a.pointers[0], &actions, nullptr, a.pointers.data(), e.pointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        close(master);
+        throw std::runtime_error("cannot start " + argv[0]);
+    }
+    // The answer waits in the terminal's input queue until the child reads it.
+    if (!input.empty() &&
+        write(master, input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+        close(master);
+        WaitExit(pid);
+        throw std::runtime_error("cannot write to the pseudo terminal");
+    }
+    // Read until the child has gone and the terminal reports the far end closed.
+    RunResult r;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(master, buffer, sizeof(buffer));
+        if (n > 0) {
+            r.out.append(buffer, static_cast<size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;  // EIO: no process holds the terminal any more
+        }
+    }
+    close(master);
+    r.status = WaitExit(pid);
+    r.err = ReadFile(errPath);
+    return r;
+}
+
+std::string Show(const RunResult& r) {
+    return "exit status " + std::to_string(r.status) + "\n--- stdout:\n" + r.out + "--- stderr:\n" +
+           r.err;
+}
+
+}  // namespace qel::programmer_test
