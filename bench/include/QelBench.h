@@ -497,6 +497,10 @@ class IBenchControl : public IUnknown {
     virtual HResult GetFlashImagePath(int32_t board, int32_t processor, std::string* path) = 0;
     // Whether the server was started with "RealtimeStart" set to 1.
     virtual HResult GetRealtime(VariantBool* realtime) = 0;
+    // Bytes that crossed the debugger link to and from the processor since
+    // the bench started: memory requests and program loads (file size).
+    virtual HResult GetLinkTraffic(int32_t board, int32_t processor, uint64_t* toTarget,
+                                   uint64_t* fromTarget) = 0;
 };
 
 // ---------------------------------------------------------------- entry points

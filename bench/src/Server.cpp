@@ -331,6 +331,7 @@ class DspUser final : public IDspUser, public IConnectionPointContainer {
             std::error_code ec;
             const auto bytes = std::filesystem::file_size(file, ec);
             u.Model(ec ? 0 : bytes);
+            u.proc_.CountLink(true, ec ? 0 : bytes);
             u.e1_.Fire([status](IDspUserEvents* s) { s->OnProgramLoaded(status, kVariantFalse); });
         });
         return kOk;
@@ -410,6 +411,7 @@ class DspUser final : public IDspUser, public IConnectionPointContainer {
                 ok = write ? u.proc_.WriteMemory(m.Address(), m.Data(), m.Size())
                            : u.proc_.ReadMemory(m.Address(), m.Data(), m.Size());
             u.Model(m.Size());
+            u.proc_.CountLink(write, m.Size());
             const VariantBool failed = ok ? kVariantFalse : kVariantTrue;
             u.e1_.Fire([&](IDspUserEvents* s) { s->OnMemoryDone(held.Get(), failed); });
         });
@@ -683,6 +685,17 @@ class Application final : public IApplication,
         if (!slot)
             return kBadIndex;
         *info = slot->processor->GetProgrammerInfo();
+        return kOk;
+    }
+    HResult GetLinkTraffic(int32_t board, int32_t processor, uint64_t* toTarget,
+                           uint64_t* fromTarget) override {
+        if (!toTarget || !fromTarget)
+            return kPointer;
+        Core::Slot* slot = core_->Find(board, processor);
+        if (!slot)
+            return kBadIndex;
+        *toTarget = slot->processor->LinkToTarget();
+        *fromTarget = slot->processor->LinkFromTarget();
         return kOk;
     }
     HResult PeekMemory(int32_t board, int32_t processor, uint32_t address, void* buffer,

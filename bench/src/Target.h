@@ -3,6 +3,8 @@
 // programmer model.
 #pragma once
 
+#include <atomic>
+
 #include "Description.h"
 #include "FlashImage.h"
 #include "QelBench.h"
@@ -105,11 +107,22 @@ class Processor {
     bool TakeRefusal();
     RequestFaults TakeRequestFaults(bool memory, bool load);
 
+    // Bytes that crossed the debugger link for this processor since the
+    // bench started (memory requests and program loads).
+    void CountLink(bool toTarget, uint64_t bytes) {
+        (toTarget ? linkToTarget_ : linkFromTarget_).fetch_add(bytes, std::memory_order_relaxed);
+    }
+    uint64_t LinkToTarget() const { return linkToTarget_.load(std::memory_order_relaxed); }
+    uint64_t LinkFromTarget() const { return linkFromTarget_.load(std::memory_order_relaxed); }
+
     // Programmer model.
     ProgrammerInfo GetProgrammerInfo();
     void WaitProgrammerIdle();
 
   private:
+    std::atomic<uint64_t> linkToTarget_{0};
+    std::atomic<uint64_t> linkFromTarget_{0};
+
     struct Area {
         Region region;
         std::vector<std::unique_ptr<uint8_t[]>> pages;

@@ -155,6 +155,54 @@ void BM_CommitTimingOff16MiB(benchmark::State& state) {
 }
 BENCHMARK(BM_CommitTimingOff16MiB)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// Bytes sent to the target when the first of several large user blocks is
+// removed, against the bytes of the blocks that move.
+void BM_ReorderLinkEfficiency(benchmark::State& state) {
+    constexpr uint32_t kBlock = 768u << 10;
+    for (auto _ : state) {
+        EngineBench bench;
+        IFFlash* flash = bench.Flash(0, kQt6403);
+        bench.ConnectAndSelect(flash, "QT-6403");
+        flash->SetBootLoader(nullptr);
+        flash->SetBitstream(nullptr);
+        for (int n = 0; n < 4; ++n) {
+            const UserBlockRecord r =
+                Record(bench.WriteData("block" + std::to_string(n) + ".bin", kBlock, uint8_t(n)));
+            flash->AddUserBlock(0x10, &r, 100 + n, 1, 0, -1);
+        }
+        Check(flash, flash->Commit(), "first commit");
+        // A chain read back from the flash: the payloads stay on the module.
+        bench.Close();
+        flash = bench.Flash(0, kQt6403);
+        bench.ConnectAndSelect(flash, "QT-6403");
+        uint64_t moved = 0;
+        for (uint32_t i = 1; i < 4; ++i) {
+            BlockHeader header;
+            flash->GetUserBlock(i, &header, nullptr);
+            moved += header.totalSize;
+        }
+        BlockHeader termination;
+        uint32_t count = 0;
+        flash->GetBlockCount(&count);
+        flash->GetBlock(count - 1, &termination, nullptr, 0);
+        moved += termination.totalSize;
+
+        uint64_t toBefore = 0, fromBefore = 0, toAfter = 0, fromAfter = 0;
+        bench.Control()->GetLinkTraffic(0, kQt6403, &toBefore, &fromBefore);
+        flash->RemoveUserBlock(0);
+        const auto start = std::chrono::steady_clock::now();
+        Check(flash, flash->Commit(), "reorder commit");
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        bench.Control()->GetLinkTraffic(0, kQt6403, &toAfter, &fromAfter);
+        state.counters["moved_bytes"] = static_cast<double>(moved);
+        state.counters["sent_bytes"] = static_cast<double>(toAfter - toBefore);
+        state.counters["received_bytes"] = static_cast<double>(fromAfter - fromBefore);
+        state.counters["sent_per_moved"] = static_cast<double>(toAfter - toBefore) / moved;
+    }
+}
+BENCHMARK(BM_ReorderLinkEfficiency)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();
