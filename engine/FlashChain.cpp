@@ -32,7 +32,7 @@ void CFlash::AnalyseFlash() {
     }
     std::vector<uint8_t> bytes(length);
     ReadDsp(tim.plan.transferBuffer, length, bytes.data());
-    const FlashDirectory directory = ParseFlashDirectory(bytes.data(), length);
+    const FlashDirectory directory = ParseFlashDirectory(bytes.data(), length, tim.FlashSize());
 
     auto init = std::make_unique<CBlockInit>(this, 0);
     init->ReadHeader(directory.initImage);

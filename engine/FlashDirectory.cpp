@@ -18,7 +18,7 @@ uint32_t WordAt(const uint8_t* p) {
 
 }  // namespace
 
-FlashDirectory ParseFlashDirectory(const uint8_t* bytes, uint32_t length) {
+FlashDirectory ParseFlashDirectory(const uint8_t* bytes, uint32_t length, uint64_t flashSize) {
     if (!bytes || length < FlashDirectory::FirstEntryOffset) {
         QEL_RAISE_FORMAT(ERR_NOT_VALID_BLOCK, kSource, "Flash directory of %u bytes is too short",
                          length);
@@ -42,7 +42,15 @@ FlashDirectory ParseFlashDirectory(const uint8_t* bytes, uint32_t length) {
             QEL_RAISE_FORMAT(ERR_NOT_VALID_BLOCK, kSource,
                              "Flash directory entry at 0x%X reaches past the directory", at);
         }
-        directory.entries.push_back({WordAt(bytes + at), image});
+        const uint32_t flashOffset = WordAt(bytes + at);
+        const uint64_t totalSize = WordAt(image + offsetof(BlockHeader, totalSize));
+        const uint64_t payloadEnd =
+            uint64_t{dataOffset} + WordAt(image + offsetof(BlockHeader, paddedLength));
+        if (flashOffset + totalSize > flashSize || payloadEnd > totalSize) {
+            QEL_RAISE_FORMAT(ERR_NOT_VALID_BLOCK, kSource,
+                             "Block at flash offset 0x%08X does not fit the flash", flashOffset);
+        }
+        directory.entries.push_back({flashOffset, image});
         at += 4 + dataOffset;
     }
     return directory;

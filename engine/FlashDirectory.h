@@ -20,5 +20,7 @@ struct FlashDirectory {
 };
 
 // Raises "Not a valid block" for a directory shorter than 60 bytes, an entry
-// without the block signature, or an entry that reaches past the end.
-FlashDirectory ParseFlashDirectory(const uint8_t* bytes, uint32_t length);
+// without the block signature, an entry that reaches past the end, or a block
+// that claims more room than the flash has (its payload would otherwise be
+// allocated and read at whatever size a damaged header says).
+FlashDirectory ParseFlashDirectory(const uint8_t* bytes, uint32_t length, uint64_t flashSize);

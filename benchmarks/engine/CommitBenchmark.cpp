@@ -46,7 +46,8 @@ std::string MakeSbf(EngineBench& bench, uint32_t timType, size_t bytes) {
 
 void Check(IFFlash* flash, int result, const char* what) {
     if (result != 0) {
-        throw std::runtime_error(std::string(what) + ": " + qel::e2e::Describe(flash->GetLastError()));
+        throw std::runtime_error(std::string(what) + ": " +
+                                 qel::e2e::Describe(flash->GetLastError()));
     }
 }
 
@@ -115,7 +116,8 @@ void BM_CommitRealistic(benchmark::State& state) {
             used / kBandwidth + sectors * kEraseSeconds + used * kProgramSecondsPerByte;
         int loads = 0;
         for (const auto& notice : log.Take()) {
-            if (notice.text == "Loading data to DSP ...") ++loads;
+            if (notice.text == "Loading data to DSP ...")
+                ++loads;
         }
         state.counters["bytes"] = used;
         state.counters["wall_s"] = wall;

@@ -10,12 +10,16 @@
 
 namespace {
 
+constexpr uint64_t kFlash = 0x100000;
+
 class TestBlock : public CBlockAlign {
-public:
+  public:
     TestBlock(uint32_t tag) : CBlockAlign(nullptr, 0) { header_.id = tag; }
 };
 
-uint32_t Tag(const CBlock* b) { return b->GetHeader()->id; }
+uint32_t Tag(const CBlock* b) {
+    return b->GetHeader()->id;
+}
 
 TEST(BlockChainTest, InsertUnlinkAndPositions) {
     CBlockChain chain;
@@ -42,7 +46,7 @@ TEST(BlockChainTest, InsertUnlinkAndPositions) {
 
 // Builds a directory: 4 unused bytes, 56 init bytes, then entries.
 class DirectoryBuilder {
-public:
+  public:
     DirectoryBuilder() : bytes_(60, 0) {}
     DirectoryBuilder& Entry(uint32_t offset, uint32_t type, uint32_t extra,
                             uint32_t signature = BLOCK_SIGNATURE) {
@@ -50,6 +54,7 @@ public:
         h.type = type;
         h.signature = signature;
         h.dataOffset = 48 + extra;
+        h.totalSize = (48 + extra + 127) & ~127u;
         Append(&offset, 4);
         Append(&h, sizeof(h));
         bytes_.resize(bytes_.size() + extra, 0xEE);
@@ -57,7 +62,7 @@ public:
     }
     std::vector<uint8_t>& Bytes() { return bytes_; }
 
-private:
+  private:
     void Append(const void* p, size_t n) {
         auto b = static_cast<const uint8_t*>(p);
         bytes_.insert(bytes_.end(), b, b + n);
@@ -68,7 +73,8 @@ private:
 TEST(FlashDirectoryTest, EntriesInDirectoryOrder) {
     DirectoryBuilder b;
     b.Entry(0x400, 5 | (2u << 16), 12).Entry(0x200, 1, 72).Entry(0x100, 0xFFFF, 0);
-    const FlashDirectory d = ParseFlashDirectory(b.Bytes().data(), static_cast<uint32_t>(b.Bytes().size()));
+    const FlashDirectory d =
+        ParseFlashDirectory(b.Bytes().data(), static_cast<uint32_t>(b.Bytes().size()), kFlash);
     ASSERT_EQ(d.entries.size(), 3u);
     EXPECT_EQ(d.entries[0].flashOffset, 0x400u);
     EXPECT_EQ(d.entries[1].flashOffset, 0x200u);
@@ -78,12 +84,12 @@ TEST(FlashDirectoryTest, EntriesInDirectoryOrder) {
 
 TEST(FlashDirectoryTest, SixtyBytesHoldOnlyTheInitImage) {
     std::vector<uint8_t> bytes(60, 0);
-    EXPECT_TRUE(ParseFlashDirectory(bytes.data(), 60).entries.empty());
+    EXPECT_TRUE(ParseFlashDirectory(bytes.data(), 60, kFlash).entries.empty());
 }
 
 TEST(FlashDirectoryTest, DamagedDirectoriesAreRejected) {
     std::vector<std::vector<uint8_t>> cases;
-    cases.push_back(std::vector<uint8_t>(59, 0));                      // too short
+    cases.push_back(std::vector<uint8_t>(59, 0));                            // too short
     cases.push_back(DirectoryBuilder().Entry(0, 1, 0, 0x12341235).Bytes());  // signature
     {
         auto b = DirectoryBuilder().Entry(0, 5 | (1u << 16), 40).Bytes();
@@ -101,9 +107,20 @@ TEST(FlashDirectoryTest, DamagedDirectoriesAreRejected) {
         memcpy(b.data() + 60 + 4 + 16, &tiny, 4);
         cases.push_back(b);
     }
+    {
+        auto b = DirectoryBuilder().Entry(0xFFF80, 4, 0).Bytes();  // 128 bytes from the end: fits
+        cases.push_back(DirectoryBuilder().Entry(0xFFF81, 4, 0).Bytes());  // one byte too far
+        const uint32_t huge = 0x7FFFFFF0;  // a payload larger than the flash
+        auto c = DirectoryBuilder().Entry(0, 5 | (0x10u << 16), 12).Bytes();
+        memcpy(c.data() + 60 + 4 + 20, &huge, 4);
+        cases.push_back(c);
+        EXPECT_EQ(
+            ParseFlashDirectory(b.data(), static_cast<uint32_t>(b.size()), kFlash).entries.size(),
+            1u);
+    }
     for (size_t i = 0; i < cases.size(); ++i) {
         try {
-            ParseFlashDirectory(cases[i].data(), static_cast<uint32_t>(cases[i].size()));
+            ParseFlashDirectory(cases[i].data(), static_cast<uint32_t>(cases[i].size()), kFlash);
             ADD_FAILURE() << "case " << i << " accepted";
         } catch (const CFlashExc& e) {
             EXPECT_EQ(e.code, ERR_NOT_VALID_BLOCK) << "case " << i;
