@@ -11,12 +11,14 @@ void CBlockChain::Insert(std::unique_ptr<CBlock> block, uint32_t position) {
 }
 
 CBlock* CBlockChain::At(uint32_t position) const {
-    if (position >= blocks_.size()) QEL_RAISE(ERR_CANNOT_FIND_BLOCK, "Flash");
+    if (position >= blocks_.size())
+        QEL_RAISE(ERR_CANNOT_FIND_BLOCK, "Flash");
     return blocks_[position].get();
 }
 
 std::unique_ptr<CBlock> CBlockChain::Unlink(uint32_t position) {
-    if (position >= blocks_.size()) return nullptr;
+    if (position >= blocks_.size())
+        return nullptr;
     std::unique_ptr<CBlock> block = std::move(blocks_[position]);
     blocks_.erase(blocks_.begin() + position);
     return block;

@@ -10,7 +10,7 @@
 #include <vector>
 
 class CBlockChain {
-public:
+  public:
     static constexpr uint32_t FirstUserPosition = 5;
     // A complete chain: the five fixed blocks and the termination block.
     static constexpr uint32_t FixedBlocks = 6;
@@ -25,15 +25,13 @@ public:
     std::unique_ptr<CBlock> Unlink(uint32_t position);
 
     uint32_t Count() const { return static_cast<uint32_t>(blocks_.size()); }
-    uint32_t UserBlockCount() const {
-        return Count() >= FixedBlocks ? Count() - FixedBlocks : 0;
-    }
+    uint32_t UserBlockCount() const { return Count() >= FixedBlocks ? Count() - FixedBlocks : 0; }
     // Sum of every block's total size.
     uint64_t TotalSize() const;
 
     auto begin() const { return blocks_.begin(); }
     auto end() const { return blocks_.end(); }
 
-private:
+  private:
     std::vector<std::unique_ptr<CBlock>> blocks_;
 };

@@ -55,7 +55,8 @@ constexpr Message kMessages[] = {
     {42, "Bootloader path entry not found"},
     {43, "Bitstreams path entry not found"},
     {44, "FProg path entry not found"},
-    {45, "This Diamond app file format is not supported.\nRebuild your application with V3.0 or above"},
+    {45,
+     "This Diamond app file format is not supported.\nRebuild your application with V3.0 or above"},
     {0x10001, "Could not load fprog"},
     {0x10002, "Could not load the Flash Data Block (FDB)"},
     {0x10003, "Could not locate Cmdreg"},
@@ -98,18 +99,25 @@ CExc::CExc(uint32_t excCode, const char* excSource, uint32_t excLine, const char
 
 CExc::~CExc() = default;
 
-const char* CExc::GetMessage() const { return MessageOf(code); }
+const char* CExc::GetMessage() const {
+    return MessageOf(code);
+}
 
 const char* CExc::MessageOf(uint32_t excCode) {
     for (const Message& m : kMessages) {
-        if (m.code == excCode) return m.text;
+        if (m.code == excCode)
+            return m.text;
     }
     return "Unknown error";
 }
 
-void CExc::SetSource(const char* text) { CopyText(source, sizeof(source), text); }
+void CExc::SetSource(const char* text) {
+    CopyText(source, sizeof(source), text);
+}
 
-void CExc::SetDetail(const char* text) { CopyText(detail, sizeof(detail), text); }
+void CExc::SetDetail(const char* text) {
+    CopyText(detail, sizeof(detail), text);
+}
 
 void CExc::FormatDetail(const char* format, ...) {
     va_list args;

@@ -78,7 +78,7 @@ enum ExcCode : uint32_t {
 };
 
 class __attribute__((visibility("default"))) CExc : public CFlashExc {
-public:
+  public:
     CExc();
     CExc(uint32_t code, const char* source, uint32_t line, const char* detail = nullptr);
     virtual ~CExc();
@@ -99,9 +99,9 @@ public:
 #define QEL_RAISE(code, source) throw CExc((code), (source), __LINE__)
 #define QEL_RAISE_DETAIL(code, source, detail) throw CExc((code), (source), __LINE__, (detail))
 // Raise with a printf-style detail text.
-#define QEL_RAISE_FORMAT(code, source, ...)          \
-    do {                                             \
-        CExc exc_((code), (source), __LINE__);       \
-        exc_.FormatDetail(__VA_ARGS__);              \
-        throw exc_;                                  \
+#define QEL_RAISE_FORMAT(code, source, ...)    \
+    do {                                       \
+        CExc exc_((code), (source), __LINE__); \
+        exc_.FormatDetail(__VA_ARGS__);        \
+        throw exc_;                            \
     } while (0)

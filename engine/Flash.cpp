@@ -14,13 +14,16 @@ std::atomic<bool> failWorkerInitialisation{false};
 
 std::string ReadFolder(CRegEdit& settings, const char* name, uint32_t missingCode) {
     std::string value;
-    if (settings.GetString(name, value) != CRegEdit::Done) QEL_RAISE(missingCode, kSource);
+    if (settings.GetString(name, value) != CRegEdit::Done)
+        QEL_RAISE(missingCode, kSource);
     return value;
 }
 
 }  // namespace
 
-void CFlash::FailWorkerInitialisation(bool fail) { failWorkerInitialisation = fail; }
+void CFlash::FailWorkerInitialisation(bool fail) {
+    failWorkerInitialisation = fail;
+}
 
 CFlash::CFlash(int board, int processor, uint32_t timLibArg)
     : timLibArg_(timLibArg),
@@ -47,11 +50,13 @@ CFlash::~CFlash() {
     // A worker blocked in a DSP user wait gives up; its command then fails.
     dspUser_.Abort();
     quitEvent_.Set();
-    if (worker_.joinable()) worker_.join();
+    if (worker_.joinable())
+        worker_.join();
     writePlan_.reset();
     timData_.reset();
     chain_.Clear();
-    if (database_) timLibrary_.QelTimInfoClose(database_);
+    if (database_)
+        timLibrary_.QelTimInfoClose(database_);
 }
 
 // ---------------------------------------------------------------- notices
@@ -79,7 +84,9 @@ void CFlash::Progress(uint32_t position, uint32_t total) {
     Notify(1, static_cast<int>(position), static_cast<intptr_t>(total));
 }
 
-int CFlash::Ask(int question, intptr_t value) { return Notify(3, question, value); }
+int CFlash::Ask(int question, intptr_t value) {
+    return Notify(3, question, value);
+}
 
 void CFlash::SetCallback(FlashCallback callback, uintptr_t context) {
     std::lock_guard<std::mutex> guard(callbackMutex_);
@@ -89,8 +96,10 @@ void CFlash::SetCallback(FlashCallback callback, uintptr_t context) {
 
 void CFlash::GetCallback(FlashCallback* callback, uintptr_t* context) {
     std::lock_guard<std::mutex> guard(callbackMutex_);
-    if (callback) *callback = callback_;
-    if (context) *context = callbackContext_;
+    if (callback)
+        *callback = callback_;
+    if (context)
+        *context = callbackContext_;
 }
 
 void CFlash::NotifyChanged() {
@@ -103,7 +112,9 @@ void CFlash::NotifyChanged() {
     Notify(4, 0, 0);
 }
 
-void CFlash::ChainChanged() { NotifyChanged(); }
+void CFlash::ChainChanged() {
+    NotifyChanged();
+}
 
 // ---------------------------------------------------------------- worker
 
@@ -114,15 +125,23 @@ int CFlash::Trigger(qel::platform::Event& event, uint32_t* detail) {
         event.Set();
         synchronous = !HasCallback();
     }
-    if (!synchronous) return -1;
+    if (!synchronous)
+        return -1;
     doneEvent_.Wait();
-    if (detail) *detail = syncDetail_;
+    if (detail)
+        *detail = syncDetail_;
     return static_cast<int>(syncResult_);
 }
 
-int CFlash::Connect() { return Trigger(connectEvent_, nullptr); }
-int CFlash::Commit() { return Trigger(commitEvent_, nullptr); }
-int CFlash::Erase() { return Trigger(eraseEvent_, nullptr); }
+int CFlash::Connect() {
+    return Trigger(connectEvent_, nullptr);
+}
+int CFlash::Commit() {
+    return Trigger(commitEvent_, nullptr);
+}
+int CFlash::Erase() {
+    return Trigger(eraseEvent_, nullptr);
+}
 
 int CFlash::SelectTimType(const char* name, uint32_t* detail) {
     {
@@ -147,7 +166,8 @@ void CFlash::WorkerLoop() {
                                       &quitEvent_};
     for (;;) {
         const int index = qel::platform::WaitAny(events);
-        if (index == 4) break;
+        if (index == 4)
+            break;
         if (index < 0) {
             Status("");
             Finish(Done);
@@ -215,7 +235,8 @@ int CFlash::RunCommand(Command command) {
 void CFlash::ConnectCommand() {
     if (!database_) {
         database_ = timLibrary_.QelTimInfoOpen(timLibArg_);
-        if (!database_) QEL_RAISE(ERR_TIMINFO_INIT, kSource);
+        if (!database_)
+            QEL_RAISE(ERR_TIMINFO_INIT, kSource);
     }
     Status("Starting Code Composer Studio ...");
     try {
@@ -232,7 +253,8 @@ void CFlash::ConnectCommand() {
     }
     Status("Detecting TIM type ...");
     uint32_t code = ReadTimCode(0);
-    if (!database_->Find(code)) code = ReadTimCode(0xB0000000);
+    if (!database_->Find(code))
+        code = ReadTimCode(0xB0000000);
     if (database_->Find(code) && (code & 7) == 1) {
         detectState_ = 1;
         detectedCode_ = code;
@@ -255,15 +277,18 @@ uint32_t CFlash::ReadTimCode(uint32_t address) {
 }
 
 int CFlash::SelectCommand() {
-    if (!database_) QEL_RAISE(ERR_TIMINFO_INIT, kSource);
+    if (!database_)
+        QEL_RAISE(ERR_TIMINFO_INIT, kSource);
     programmerLoaded_ = false;
     const CQelTimRecord* record = database_->FindByName(timTypeName_.c_str());
-    if (!record) QEL_RAISE(ERR_UNKNOWN_TIM_TYPE, kSource);
+    if (!record)
+        QEL_RAISE(ERR_UNKNOWN_TIM_TYPE, kSource);
     const auto timType = static_cast<uint32_t>(GetTimInt("TimType", record));
     Status("Analysing flash ...");
     bool analyse = true;
     if (detectedCode_ != 0 && detectedCode_ != timType) {
-        if (Ask(1, static_cast<intptr_t>(detectedCode_)) != 0) return Cancelled;
+        if (Ask(1, static_cast<intptr_t>(detectedCode_)) != 0)
+            return Cancelled;
         analyse = false;
     }
     SetupTimData(record);
@@ -282,7 +307,8 @@ int CFlash::SelectCommand() {
 }
 
 void CFlash::CommitCommand() {
-    if (timData_) CommitChain();
+    if (timData_)
+        CommitChain();
     ChainChanged();
 }
 

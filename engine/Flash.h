@@ -27,7 +27,7 @@
 class CBlockUser;
 
 class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
-public:
+  public:
     // Throws QelExcept when the TIM library cannot be bound, CExc 42/43/44
     // when a folder setting is missing.
     CFlash(int board, int processor, uint32_t timLibArg);
@@ -101,7 +101,7 @@ public:
     // Tests: the next workers started fail their thread initialisation.
     static void FailWorkerInitialisation(bool fail);
 
-private:
+  private:
     enum Mode : uint32_t { Idle = 0, Writing = 1, Erasing = 2, Reading = 3 };
     enum Command { CmdConnect, CmdCommit, CmdSelect, CmdErase };
     enum Result { Done = 0, Cancelled = 1, Failed = 2 };

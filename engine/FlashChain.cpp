@@ -16,14 +16,16 @@ constexpr const char* kSource = "Flash";
 
 std::unique_ptr<CBlock> CFlash::NewBlock(uint32_t type, uint32_t offset) {
     std::unique_ptr<CBlock> block = CreateBlock(this, type, offset);
-    if (!block) QEL_RAISE(ERR_CANNOT_CREATE_BLOCK, kSource);
+    if (!block)
+        QEL_RAISE(ERR_CANNOT_CREATE_BLOCK, kSource);
     return block;
 }
 
 void CFlash::AnalyseFlash() {
     chain_.Clear();
     const uint32_t length = RunProgrammerCommand(9, 0, nullptr);
-    if (length == 0) QEL_RAISE(ERR_EMPTY_DIRECTORY, kSource);
+    if (length == 0)
+        QEL_RAISE(ERR_EMPTY_DIRECTORY, kSource);
     const TimData& tim = RequireTim();
     // The directory is built in the transfer buffer: it cannot be longer.
     if (length > tim.plan.transferSize) {
@@ -99,14 +101,15 @@ void CFlash::PlaceBlocks(bool countOnly, bool markOnly) {
     Status("");
 }
 
-void CFlash::QueueFlashWrite(bool countOnly, uint32_t offset, uint32_t length,
-                             const uint8_t* data, uint32_t savedImage) {
+void CFlash::QueueFlashWrite(bool countOnly, uint32_t offset, uint32_t length, const uint8_t* data,
+                             uint32_t savedImage) {
     const TimData& tim = RequireTim();
     if (uint64_t{offset} + length > tim.FlashSize()) {
         QEL_RAISE_FORMAT(ERR_NOT_ENOUGH_SPACE, kSource,
                          "Write of %u bytes at 0x%08X reaches past the flash", length, offset);
     }
-    if (!writePlan_) QEL_RAISE(ERR_NO_TRANSFER_BUFFER, kSource);
+    if (!writePlan_)
+        QEL_RAISE(ERR_NO_TRANSFER_BUFFER, kSource);
     writePlan_->Queue(countOnly, offset, length, data, savedImage);
 }
 
@@ -149,13 +152,15 @@ void CFlash::CommitChain() {
         for (const auto& block : chain_) {
             const bool modified = block->IsModified();
             block->Write(false);
-            if (modified) pending.push_back({block.get(), writePlan_->CurrentIndex()});
+            if (modified)
+                pending.push_back({block.get(), writePlan_->CurrentIndex()});
         }
         writePlan_->Flush(false);
     } catch (...) {
         const size_t failedLoad = writePlan_->CurrentIndex();
         for (const Pending& p : pending) {
-            if (p.lastLoad >= failedLoad) p.block->MarkUnwritten();
+            if (p.lastLoad >= failedLoad)
+                p.block->MarkUnwritten();
         }
         throw;
     }

@@ -38,7 +38,8 @@ decltype(auto) ReadingFlash(Call&& call) {
 }  // namespace
 
 void CFlash::CopyText(const std::string& text, char* buffer, uint32_t* size) {
-    if (!buffer || !size) QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
+    if (!buffer || !size)
+        QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
     if (text.size() >= *size) {
         *size = static_cast<uint32_t>(text.size() + 1);
         QEL_RAISE(ERR_BUFFER_TOO_SMALL, kSource);
@@ -50,18 +51,21 @@ template <class T>
 T* CFlash::FixedBlock(uint32_t position) {
     T* block = dynamic_cast<T*>(chain_.At(position));
     // A damaged chain may hold another block at a fixed position.
-    if (!block) QEL_RAISE(ERR_CANNOT_FIND_BLOCK, kSource);
+    if (!block)
+        QEL_RAISE(ERR_CANNOT_FIND_BLOCK, kSource);
     return block;
 }
 
 CBlockUser* CFlash::UserBlockAt(uint32_t index) {
-    if (index >= chain_.UserBlockCount()) QEL_RAISE(ERR_INDEX_OUT_OF_RANGE, kSource);
+    if (index >= chain_.UserBlockCount())
+        QEL_RAISE(ERR_INDEX_OUT_OF_RANGE, kSource);
     CBlock* block = chain_.At(index + CBlockChain::FirstUserPosition);
     if ((block->GetHeader()->type & 0xFFFF) != CBlockUser::TypeCode) {
         QEL_RAISE(ERR_INDEX_OUT_OF_RANGE, kSource);
     }
     auto* user = dynamic_cast<CBlockUser*>(block);
-    if (!user) QEL_RAISE(ERR_INDEX_OUT_OF_RANGE, kSource);
+    if (!user)
+        QEL_RAISE(ERR_INDEX_OUT_OF_RANGE, kSource);
     return user;
 }
 
@@ -79,26 +83,31 @@ bool CFlash::IsBlockModified(uint32_t position) {
 void CFlash::GetTimType(uint32_t* code) {
     Guard guard(lock_);
     const TimData& tim = RequireTim();
-    if (code) *code = tim.timType;
+    if (code)
+        *code = tim.timType;
 }
 
 void CFlash::GetDetectState(uint32_t* state) {
     Guard guard(lock_);
-    if (state) *state = detectState_;
+    if (state)
+        *state = detectState_;
 }
 
 void CFlash::GetBlockCount(uint32_t* count) {
     Guard guard(lock_);
-    if (count) *count = chain_.Count();
+    if (count)
+        *count = chain_.Count();
 }
 
 void CFlash::GetBlock(uint32_t position, BlockHeader* header, void* extra, uint32_t extraSize) {
     Guard guard(lock_);
     CBlock* block = chain_.At(position);
-    if (header) *header = *block->GetHeader();
+    if (header)
+        *header = *block->GetHeader();
     uint32_t size = 0;
     const uint8_t* record = block->GetExtraHeader(&size);
-    if (extra && record && extraSize >= size) memcpy(extra, record, size);
+    if (extra && record && extraSize >= size)
+        memcpy(extra, record, size);
 }
 
 void CFlash::SetBlockId(uint32_t position, uint32_t id) {
@@ -126,10 +135,13 @@ void CFlash::SetBootLoader(const char* file) {
 void CFlash::GetBootLoaderInfo(BlockHeader* header, char* name, uint32_t* nameSize) {
     Guard guard(lock_);
     auto* loader = FixedBlock<CBlockBootLoader>(kBootLoaderPosition);
-    if (header) *header = *loader->GetHeader();
-    if (!name) return;
+    if (header)
+        *header = *loader->GetHeader();
+    if (!name)
+        return;
     if (!nameSize || *nameSize < 16) {
-        if (nameSize) *nameSize = 16;
+        if (nameSize)
+            *nameSize = 16;
         QEL_RAISE(ERR_BUFFER_TOO_SMALL, kSource);
     }
     const std::string loaderName = loader->GetLoaderName();
@@ -162,17 +174,20 @@ void CFlash::GetBootloaderPath(char* buffer, uint32_t* size) {
 void CFlash::SetBitstream(const char* file) {
     Guard guard(lock_);
     const TimData& tim = RequireTim();
-    const std::string path = file ? std::string(file) : FindBitstream(bitstreamFolder_, tim.timType);
+    const std::string path =
+        file ? std::string(file) : FindBitstream(bitstreamFolder_, tim.timType);
     FixedBlock<CBlockFpga>(kFpgaPosition)->SetBitstream(path.c_str());
 }
 
 void CFlash::GetFpgaBlock(BlockHeader* header, uint8_t* extra) {
     Guard guard(lock_);
     CBlock* block = chain_.At(kFpgaPosition);
-    if (header) *header = *block->GetHeader();
+    if (header)
+        *header = *block->GetHeader();
     uint32_t size = 0;
     const uint8_t* record = block->GetExtraHeader(&size);
-    if (extra && record) memcpy(extra, record, std::min<uint32_t>(size, FPGA_RECORD_SIZE));
+    if (extra && record)
+        memcpy(extra, record, std::min<uint32_t>(size, FPGA_RECORD_SIZE));
 }
 
 void CFlash::GetBitstreamPath(char* buffer, uint32_t* size) {
@@ -184,26 +199,26 @@ void CFlash::GetDynamicCount(uint32_t* count) {
     Guard guard(lock_);
     const uint32_t n = ReadingFlash(
         [&] { return FixedBlock<CBlockDynamics>(kDynamicsPosition)->GetDynamicCount(); });
-    if (count) *count = n;
+    if (count)
+        *count = n;
 }
 
 void CFlash::GetDynamic(uint32_t index, uint32_t* address, uint32_t* value) {
     Guard guard(lock_);
-    ReadingFlash([&] {
-        FixedBlock<CBlockDynamics>(kDynamicsPosition)->GetDynamic(index, address, value);
-    });
+    ReadingFlash(
+        [&] { FixedBlock<CBlockDynamics>(kDynamicsPosition)->GetDynamic(index, address, value); });
 }
 
 void CFlash::AddDynamic(uint32_t address, uint32_t value) {
     Guard guard(lock_);
-    ReadingFlash([&] { FixedBlock<CBlockDynamics>(kDynamicsPosition)->AddDynamic(address, value); });
+    ReadingFlash(
+        [&] { FixedBlock<CBlockDynamics>(kDynamicsPosition)->AddDynamic(address, value); });
 }
 
 void CFlash::SetDynamic(uint32_t index, uint32_t address, uint32_t value) {
     Guard guard(lock_);
-    ReadingFlash([&] {
-        FixedBlock<CBlockDynamics>(kDynamicsPosition)->SetDynamic(index, address, value);
-    });
+    ReadingFlash(
+        [&] { FixedBlock<CBlockDynamics>(kDynamicsPosition)->SetDynamic(index, address, value); });
 }
 
 void CFlash::RemoveDynamic(uint32_t index) {
@@ -218,16 +233,19 @@ void CFlash::ClearDynamics() {
 
 void CFlash::GetUserBlockCount(uint32_t* count) {
     Guard guard(lock_);
-    if (count) *count = chain_.UserBlockCount();
+    if (count)
+        *count = chain_.UserBlockCount();
 }
 
 void CFlash::AddUserBlock(uint32_t subtype, const UserBlockRecord* record, uint32_t id,
                           uint32_t major, uint32_t minor, int32_t index) {
     Guard guard(lock_);
-    if (!record) QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
+    if (!record)
+        QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
     std::unique_ptr<CBlock> block = NewBlock((subtype << 16) | CBlockUser::TypeCode, 0);
     auto* user = dynamic_cast<CBlockUser*>(block.get());
-    if (!user) QEL_RAISE(ERR_CANNOT_CREATE_BLOCK, kSource);
+    if (!user)
+        QEL_RAISE(ERR_CANNOT_CREATE_BLOCK, kSource);
     user->StoreVersion((major << 16) | (minor & 0xFFFF));
     user->SetFromFile(record, id, true);
     const uint32_t count = chain_.UserBlockCount();
@@ -242,7 +260,8 @@ void CFlash::AddUserBlock(uint32_t subtype, const UserBlockRecord* record, uint3
 void CFlash::EditUserBlock(uint32_t index, uint32_t id, uint32_t version,
                            const UserBlockRecord* record) {
     Guard guard(lock_);
-    if (!record) QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
+    if (!record)
+        QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
     CBlockUser* user = UserBlockAt(index);
     user->SetId(id);
     user->SetVersion(version);
@@ -251,7 +270,8 @@ void CFlash::EditUserBlock(uint32_t index, uint32_t id, uint32_t version,
 
 void CFlash::RemoveUserBlock(uint32_t index) {
     Guard guard(lock_);
-    if (index >= chain_.UserBlockCount()) QEL_RAISE(ERR_INDEX_OUT_OF_RANGE, kSource);
+    if (index >= chain_.UserBlockCount())
+        QEL_RAISE(ERR_INDEX_OUT_OF_RANGE, kSource);
     chain_.Unlink(index + CBlockChain::FirstUserPosition);
     PlaceBlocks(false, true);
     ChainChanged();
@@ -259,9 +279,11 @@ void CFlash::RemoveUserBlock(uint32_t index) {
 
 void CFlash::MoveUserBlock(uint32_t from, uint32_t to) {
     Guard guard(lock_);
-    if (from == to) return;
+    if (from == to)
+        return;
     const uint32_t count = chain_.UserBlockCount();
-    if (from >= count || to >= count) QEL_RAISE(ERR_INDEX_OUT_OF_RANGE, kSource);
+    if (from >= count || to >= count)
+        QEL_RAISE(ERR_INDEX_OUT_OF_RANGE, kSource);
     std::unique_ptr<CBlock> block = chain_.Unlink(from + CBlockChain::FirstUserPosition);
     chain_.Insert(std::move(block), to + CBlockChain::FirstUserPosition);
     PlaceBlocks(false, true);
@@ -270,26 +292,31 @@ void CFlash::MoveUserBlock(uint32_t from, uint32_t to) {
 
 void CFlash::VerifyUserBlock(uint32_t index, const char* file) {
     Guard guard(lock_);
-    if (!file) QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
+    if (!file)
+        QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
     BlockHeader header;
     UserBlockRecord record;
     GetUserBlock(index, &header, &record);
     std::unique_ptr<CBlock> scratch = NewBlock(header.type, 0);
     auto* user = dynamic_cast<CBlockUser*>(scratch.get());
-    if (!user) QEL_RAISE(ERR_CANNOT_CREATE_BLOCK, kSource);
+    if (!user)
+        QEL_RAISE(ERR_CANNOT_CREATE_BLOCK, kSource);
     memset(record.fileName, 0, sizeof(record.fileName));
     strncpy(record.fileName, file, sizeof(record.fileName) - 1);
     user->SetFromFile(&record, header.id, false);
-    if (user->GetHeader()->crc != header.crc) QEL_RAISE(ERR_VERIFY_FAILED, kSource);
+    if (user->GetHeader()->crc != header.crc)
+        QEL_RAISE(ERR_VERIFY_FAILED, kSource);
 
     // The header alone proves nothing about the flash: a commit cut short can
     // leave a header whose payload was never written. Check the stored copy.
     CBlockUser* stored = UserBlockAt(index);
-    if (stored->IsDataLoaded()) return;
+    if (stored->IsDataLoaded())
+        return;
     try {
         ReadingFlash([&] { stored->LoadData(false); });
     } catch (const CExc& e) {
-        if (e.code != ERR_NOT_VALID_BLOCK) throw;
+        if (e.code != ERR_NOT_VALID_BLOCK)
+            throw;
         QEL_RAISE_DETAIL(ERR_VERIFY_FAILED, kSource, e.detail);
     }
 }
@@ -302,16 +329,22 @@ void CFlash::SetUserBlockBootable(uint32_t index, bool bootable) {
 void CFlash::GetUserBlock(uint32_t index, BlockHeader* header, UserBlockRecord* record) {
     Guard guard(lock_);
     CBlockUser* user = UserBlockAt(index);
-    if (header) *header = *user->GetHeader();
-    if (record) *record = user->GetRecord();
+    if (header)
+        *header = *user->GetHeader();
+    if (record)
+        *record = user->GetRecord();
 }
 
 void CFlash::GetFlashSize(uint32_t* bytes) {
-    if (bytes) *bytes = flashSize_;
+    if (bytes)
+        *bytes = flashSize_;
 }
 
 void CFlash::GetUsedSize(uint32_t* bytes) {
-    if (bytes) *bytes = usedSize_;
+    if (bytes)
+        *bytes = usedSize_;
 }
 
-const CFlashExc* CFlash::GetLastError() { return &lastError_; }
+const CFlashExc* CFlash::GetLastError() {
+    return &lastError_;
+}

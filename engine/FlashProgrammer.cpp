@@ -2,7 +2,6 @@
 // reads through the transfer buffer, kept images and staged writes.
 #include "engine/Flash.h"
 
-
 #include <algorithm>
 #include <cstdio>
 #include <thread>
@@ -28,10 +27,13 @@ void CFlash::SetPollIntervals(std::chrono::milliseconds base, std::chrono::milli
     pollExtraMs = extra.count();
 }
 
-void CFlash::DspStateChanged() { programmerLoaded_ = false; }
+void CFlash::DspStateChanged() {
+    programmerLoaded_ = false;
+}
 
 void CFlash::HaltIfRunning() {
-    if (dspUser_.GetExecState() == 1) dspUser_.Halt();
+    if (dspUser_.GetExecState() == 1)
+        dspUser_.Halt();
 }
 
 int CFlash::LoadDspProgram(const char* path) {
@@ -77,7 +79,8 @@ void CFlash::ReadDsp(uint32_t address, uint32_t length, uint8_t* out) {
 }
 
 void CFlash::EnsureProgrammer() {
-    if (programmerLoaded_) return;
+    if (programmerLoaded_)
+        return;
     TimData& tim = RequireTim();
     programmerLoaded_ = true;
     if (LoadDspProgram(programmerImage_.GetName().c_str()) != 0) {
@@ -90,17 +93,18 @@ void CFlash::EnsureProgrammer() {
     }
     commandValue_ = CCDspValue(dspUser_, kTypeData, 0);
     static_cast<CCDspUser&>(dspUser_).Run();
-    const uint32_t args[7] = {programmerBase_,         programmerBase_,
-                              tim.plan.transferBuffer, tim.plan.transferSize,
-                              tim.plan.sectorBuffer,   tim.plan.saveArea,
+    const uint32_t args[7] = {programmerBase_,       programmerBase_,       tim.plan.transferBuffer,
+                              tim.plan.transferSize, tim.plan.sectorBuffer, tim.plan.saveArea,
                               tim.plan.saveSize};
     tim.flashAccess = RunProgrammerCommand(1, 7, args) == 0;
-    if (!tim.flashAccess) QEL_RAISE(ERR_NO_FLASH_ACCESS, kSource);
+    if (!tim.flashAccess)
+        QEL_RAISE(ERR_NO_FLASH_ACCESS, kSource);
 }
 
 uint32_t CFlash::RunProgrammerCommand(uint32_t code, uint32_t argc, const uint32_t* args) {
     TimData& tim = RequireTim();
-    if (!tim.flashAccess) QEL_RAISE(ERR_NO_FLASH_ACCESS, kSource);
+    if (!tim.flashAccess)
+        QEL_RAISE(ERR_NO_FLASH_ACCESS, kSource);
     EnsureProgrammer();
 
     WriteCommandWord(WControl, 1);
@@ -116,10 +120,13 @@ uint32_t CFlash::RunProgrammerCommand(uint32_t code, uint32_t argc, const uint32
         if (mode_ == Writing || mode_ == Erasing) {
             std::this_thread::sleep_for(std::chrono::milliseconds(pollExtraMs.load()));
         }
-        if (ReadCommandWord(WStatus) == kStatusComplete) return ReadCommandWord(WResult);
-        if (!HasCallback()) continue;
+        if (ReadCommandWord(WStatus) == kStatusComplete)
+            return ReadCommandWord(WResult);
+        if (!HasCallback())
+            continue;
         const uint32_t progress = ReadCommandWord(WProgress);
-        if (progress == lastProgress) continue;
+        if (progress == lastProgress)
+            continue;
         lastProgress = progress;
         const uint32_t sector = tim.sectorSize;
         if (mode_ == Writing && writePlan_) {
@@ -146,7 +153,8 @@ void CFlash::ReadFlash(bool countOnly, uint32_t offset, uint32_t length, uint8_t
         offset += piece;
         length -= piece;
         bytesRead_ += piece;
-        if (bytesToRead_ != 0 && HasCallback()) Progress(bytesRead_, bytesToRead_);
+        if (bytesToRead_ != 0 && HasCallback())
+            Progress(bytesRead_, bytesToRead_);
     }
 }
 
@@ -158,9 +166,8 @@ uint32_t CFlash::PreserveBlockImage(uint32_t offset, uint32_t length) {
 void CFlash::ProgramStaged(uint32_t size) {
     TimData& tim = RequireTim();
     CObjFile wrapper;
-    const std::string path = wrapper.WriteTempCoff(size, tim.staging.data(),
-                                                   tim.plan.transferBuffer,
-                                                   static_cast<int>(instance_));
+    const std::string path = wrapper.WriteTempCoff(
+        size, tim.staging.data(), tim.plan.transferBuffer, static_cast<int>(instance_));
     Status("Loading data to DSP ...");
     const int failed = LoadDspProgram(path.c_str());
     std::remove(path.c_str());

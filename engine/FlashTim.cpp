@@ -24,7 +24,8 @@ bool TryGetInt(const CQelTimRecord* record, const char* key, int* value) {
 }  // namespace
 
 TimData& CFlash::RequireTim() {
-    if (!timData_) QEL_RAISE(ERR_NO_TIM_SELECTED, kSource);
+    if (!timData_)
+        QEL_RAISE(ERR_NO_TIM_SELECTED, kSource);
     return *timData_;
 }
 
@@ -34,17 +35,20 @@ void CFlash::InstallTimData(std::unique_ptr<TimData> data) {
 }
 
 void CFlash::SetupTimData(const CQelTimRecord* record) {
-    if (!record) QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
+    if (!record)
+        QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
 
     // The processor must be of the TIM's family.
     const uint32_t id = dspUser_.GetProcessorId();
     const uint32_t family = id >> 22;
     const uint32_t subFamily = (id >> 10) & 0xFFF;
-    if (subFamily == 100 && ((id >> 3) & 0x7F) == 0x37) wideCommandBlock_ = true;
+    if (subFamily == 100 && ((id >> 3) & 0x7F) == 0x37)
+        wideCommandBlock_ = true;
     int timFamily = 0;
     int timSubFamily = 0;
     if (TryGetInt(record, "Family", &timFamily) && TryGetInt(record, "SubFamily", &timSubFamily)) {
-        if (static_cast<uint32_t>(timFamily) != family) QEL_RAISE(ERR_WRONG_FAMILY, kSource);
+        if (static_cast<uint32_t>(timFamily) != family)
+            QEL_RAISE(ERR_WRONG_FAMILY, kSource);
         if (static_cast<uint32_t>(timSubFamily) != subFamily) {
             QEL_RAISE(ERR_WRONG_SUBFAMILY, kSource);
         }
@@ -74,7 +78,8 @@ void CFlash::SetupTimData(const CQelTimRecord* record) {
     for (int n = 0; record->GetEntry("Memory", &entry, n) == 0; ++n) {
         const uint32_t start = entry.number[0];
         const uint32_t size = entry.number[1];
-        if (strcmp(entry.text[0], "INTERNAL") == 0) data->internalStart = start;
+        if (strcmp(entry.text[0], "INTERNAL") == 0)
+            data->internalStart = start;
         if (size > largestSize) {
             largestSize = size;
             data->largestRegionStart = start;
@@ -84,7 +89,8 @@ void CFlash::SetupTimData(const CQelTimRecord* record) {
 
     CBootFile scratch;
     scratch.Load(bootPath.c_str());
-    if (!scratch.GetInitImage()) QEL_RAISE(ERR_NOT_VALID_INIT_BLOCK, kSource);
+    if (!scratch.GetInitImage())
+        QEL_RAISE(ERR_NOT_VALID_INIT_BLOCK, kSource);
     data->sectorSize = scratch.GetSectorSize();
     data->sectorCount = scratch.GetSectorCount();
     // Sector arithmetic masks with the size: only a power of two works.
@@ -128,7 +134,8 @@ void CFlash::WriteRegisterSettings() {
 }
 
 void CFlash::LoadFdb() {
-    if (!bootFile_->GetFdbImage()) return;
+    if (!bootFile_->GetFdbImage())
+        return;
     programmerBase_ = timData_->internalStart;
     std::string path;
     try {
@@ -147,13 +154,17 @@ void CFlash::LoadFdb() {
     }
 }
 
-uint32_t CFlash::TimTypeCode() const { return timData_ ? timData_->timType : 0; }
+uint32_t CFlash::TimTypeCode() const {
+    return timData_ ? timData_->timType : 0;
+}
 
 uint32_t CFlash::LargestRegionStart() const {
     return timData_ ? timData_->largestRegionStart : 0;
 }
 
-memory* CFlash::MemoryMap() { return timData_ ? &timData_->memoryMap : nullptr; }
+memory* CFlash::MemoryMap() {
+    return timData_ ? &timData_->memoryMap : nullptr;
+}
 
 bool CFlash::FitsInFlash(uint32_t newTotalSize, const CBlock* block) {
     // Without a TIM there is no flash size to fit into.
@@ -161,7 +172,8 @@ bool CFlash::FitsInFlash(uint32_t newTotalSize, const CBlock* block) {
     uint64_t used = uint64_t{newTotalSize} + chain_.TotalSize();
     if (block) {
         for (const auto& b : chain_) {
-            if (b.get() == block) used -= block->GetTotalSize();
+            if (b.get() == block)
+                used -= block->GetTotalSize();
         }
     }
     return used <= tim.FlashSize();

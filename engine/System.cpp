@@ -12,7 +12,8 @@ namespace {
 constexpr const char* kSource = "System";
 
 void CopyName(const std::string& name, char* buffer, int* size) {
-    if (!buffer || !size) QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
+    if (!buffer || !size)
+        QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
     if (static_cast<int>(name.size()) >= *size) {
         *size = static_cast<int>(name.size()) + 1;
         QEL_RAISE(ERR_BUFFER_TOO_SMALL, kSource);
@@ -39,7 +40,8 @@ CSystem::CSystem(StateCallback callback, void* context, uint32_t timLibArg)
 
 CSystem::~CSystem() {
     quitEvent_.Set();
-    if (worker_.joinable()) worker_.join();
+    if (worker_.joinable())
+        worker_.join();
     // Each flash object stops its own worker as it goes.
     for (auto& [board, flashes] : flashTable_) {
         for (auto& flash : flashes) flash.reset();
@@ -62,14 +64,16 @@ void CSystem::SetState(int state) {
         qel::platform::CriticalSectionLock guard(lock_);
         state_ = state;
     }
-    if (callback_) callback_(context_, state);
+    if (callback_)
+        callback_(context_, state);
 }
 
 void CSystem::WorkerLoop() {
     for (;;) {
         // Connect before quit when both are set.
         const int index = qel::platform::WaitAny({&connectEvent_, &quitEvent_});
-        if (index != 0) return;
+        if (index != 0)
+            return;
         SetState(1);
         try {
             ConnectSequence();
@@ -94,7 +98,8 @@ void CSystem::ConnectSequence() {
 
 void CSystem::GetBoardCount(int* count) {
     const int n = AskDebugger([&] { return boards_.Count(); });
-    if (count) *count = n;
+    if (count)
+        *count = n;
 }
 
 void CSystem::GetBoardName(int board, char* buffer, int* size) {
@@ -103,26 +108,29 @@ void CSystem::GetBoardName(int board, char* buffer, int* size) {
 
 void CSystem::GetProcessorCount(int board, int* count) {
     const int n = AskDebugger([&] { return boards_.Item(board).GetDspTasks().Count(); });
-    if (count) *count = n;
+    if (count)
+        *count = n;
 }
 
 void CSystem::GetProcessorName(int board, int processor, char* buffer, int* size) {
-    CopyName(AskDebugger([&] {
-                 return boards_.Item(board).GetDspTasks().Item(processor).GetName();
-             }),
-             buffer, size);
+    CopyName(
+        AskDebugger([&] { return boards_.Item(board).GetDspTasks().Item(processor).GetName(); }),
+        buffer, size);
 }
 
 IFFlash* CSystem::GetFlash(int board, int processor) {
     qel::platform::CriticalSectionLock guard(lock_);
-    if (state_ != 2) QEL_RAISE(ERR_CCS_NOT_STARTED, kSource);
+    if (state_ != 2)
+        QEL_RAISE(ERR_CCS_NOT_STARTED, kSource);
     auto entry = flashTable_.find(board);
-    if (entry == flashTable_.end()) QEL_RAISE(ERR_BOARD_NOT_FOUND, kSource);
+    if (entry == flashTable_.end())
+        QEL_RAISE(ERR_BOARD_NOT_FOUND, kSource);
     auto& list = entry->second;
     if (processor < 0 || static_cast<size_t>(processor) >= list.size()) {
         QEL_RAISE(ERR_PROCESSOR_NOT_FOUND, kSource);
     }
     auto& slot = list[static_cast<size_t>(processor)];
-    if (!slot) slot = std::make_unique<CFlash>(board, processor, timLibArg_);
+    if (!slot)
+        slot = std::make_unique<CFlash>(board, processor, timLibArg_);
     return slot.get();
 }

@@ -15,7 +15,7 @@
 class CFlash;
 
 class CSystem : public IFSystem {
-public:
+  public:
     CSystem(StateCallback callback, void* context, uint32_t timLibArg);
     ~CSystem() override;
     CSystem(const CSystem&) = delete;
@@ -29,7 +29,7 @@ public:
     void GetProcessorName(int board, int processor, char* buffer, int* size) override;
     IFFlash* GetFlash(int board, int processor) override;
 
-private:
+  private:
     void WorkerLoop();
     void ConnectSequence();
     void SetState(int state);

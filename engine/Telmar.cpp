@@ -10,7 +10,9 @@ TELMAR_API IFSystem* TelmarOpen(StateCallback callback, void* context, uint32_t 
     return new (std::nothrow) CSystem(callback, context, timLibArg);
 }
 
-TELMAR_API void TelmarClose(IFSystem* system) { delete system; }
+TELMAR_API void TelmarClose(IFSystem* system) {
+    delete system;
+}
 
 // Tests shorten the programmer's polling intervals (50 ms, 200 ms more while
 // writing or erasing); the product never calls this.

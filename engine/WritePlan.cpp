@@ -17,7 +17,10 @@ void PutWord(uint8_t* at, uint32_t value) {
 }  // namespace
 
 CWritePlan::CWritePlan(uint32_t sectorSize, uint8_t* staging, uint32_t stagingSize, Shipper ship)
-    : sectorSize_(sectorSize), staging_(staging), stagingSize_(stagingSize), ship_(std::move(ship)) {
+    : sectorSize_(sectorSize),
+      staging_(staging),
+      stagingSize_(stagingSize),
+      ship_(std::move(ship)) {
     Reset();
 }
 
@@ -32,14 +35,15 @@ void CWritePlan::Rewind() {
 }
 
 void CWritePlan::CountSectors(uint32_t offset, uint32_t length) {
-    if (length == 0) return;
+    if (length == 0)
+        return;
     const uint64_t mask = ~static_cast<uint64_t>(sectorSize_ - 1);
     const int64_t first = static_cast<int64_t>((offset & mask) / sectorSize_);
-    const int64_t end =
-        static_cast<int64_t>(((static_cast<uint64_t>(offset) + length - 1 + sectorSize_) & mask) /
-                             sectorSize_);
+    const int64_t end = static_cast<int64_t>(
+        ((static_cast<uint64_t>(offset) + length - 1 + sectorSize_) & mask) / sectorSize_);
     Node& node = nodes_[current_];
-    if (node.lastSector < first) node.lastSector = first;
+    if (node.lastSector < first)
+        node.lastSector = first;
     // A header laid over a kept image lies in sectors counted already.
     if (end > node.lastSector) {
         node.sectors += static_cast<uint32_t>(end - node.lastSector);
@@ -52,7 +56,8 @@ void CWritePlan::PutRecord(uint32_t source, uint32_t offset, uint32_t length, co
     PutWord(at, source);
     PutWord(at + 4, offset);
     PutWord(at + 8, length);
-    if (data && length) memcpy(at + RecordHead, data, length);
+    if (data && length)
+        memcpy(at + RecordHead, data, length);
 }
 
 void CWritePlan::NextLoad(bool countOnly) {
@@ -67,12 +72,14 @@ void CWritePlan::NextLoad(bool countOnly) {
     ship_(stagingSize_);
     // The counting pass made this node; a writing pass that runs past it
     // would have planned differently, so it gets a node of its own.
-    if (++current_ == nodes_.size()) nodes_.push_back(Node{});
+    if (++current_ == nodes_.size())
+        nodes_.push_back(Node{});
 }
 
 void CWritePlan::Queue(bool countOnly, uint32_t offset, uint32_t length, const uint8_t* data,
                        uint32_t savedImage) {
-    if (!staging_ || stagingSize_ < RecordHead) QEL_RAISE(ERR_NO_TRANSFER_BUFFER, kSource);
+    if (!staging_ || stagingSize_ < RecordHead)
+        QEL_RAISE(ERR_NO_TRANSFER_BUFFER, kSource);
     uint32_t remaining = length;
     do {
         const uint32_t free = stagingSize_ - nodes_[current_].used;
@@ -99,18 +106,22 @@ void CWritePlan::Queue(bool countOnly, uint32_t offset, uint32_t length, const u
         }
         nodes_[current_].used += chunk + RecordHead;
         offset += chunk;
-        if (data) data += chunk;
+        if (data)
+            data += chunk;
         remaining -= chunk;
     } while (remaining > 0);
 }
 
 void CWritePlan::Flush(bool countOnly) {
-    if (nodes_[current_].used == 0) return;
+    if (nodes_[current_].used == 0)
+        return;
     const size_t before = current_;
     Queue(countOnly, 0, 0, nullptr, 0);
-    if (countOnly) return;
+    if (countOnly)
+        return;
     // When the end mark did not fit, Queue shipped the full buffer already.
-    if (current_ == before && nodes_[current_].used != 0) ship_(nodes_[current_].used);
+    if (current_ == before && nodes_[current_].used != 0)
+        ship_(nodes_[current_].used);
 }
 
 uint32_t CWritePlan::TotalSectors() const {

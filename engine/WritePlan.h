@@ -9,7 +9,7 @@
 #include <vector>
 
 class CWritePlan {
-public:
+  public:
     // Record head: source (0 inline, else a kept-image handle), flash offset, length.
     static constexpr uint32_t RecordHead = 12;
 
@@ -41,7 +41,7 @@ public:
     const std::vector<Node>& Nodes() const { return nodes_; }
     size_t CurrentIndex() const { return current_; }
 
-private:
+  private:
     void CountSectors(uint32_t offset, uint32_t length);
     void PutRecord(uint32_t source, uint32_t offset, uint32_t length, const uint8_t* data);
     void NextLoad(bool countOnly);

@@ -14,7 +14,7 @@ struct QELExc {
 static_assert(sizeof(QELExc) == 2060);
 
 class QelExcept : public QELExc {
-public:
+  public:
     QelExcept() : QELExc{} {}
     // Fills every field; texts are cut to fit and always terminated.
     QelExcept(uint32_t code, uint32_t line, const char* file, const char* message,

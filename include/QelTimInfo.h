@@ -26,7 +26,9 @@ inline TimExc::TimExc() : text{} {}
 inline TimExc::TimExc(const char* message) : text{} {
     for (int i = 0; message && message[i] && i < 127; ++i) text[i] = message[i];
 }
-inline const char* TimExc::Text() const { return text; }
+inline const char* TimExc::Text() const {
+    return text;
+}
 
 // One entry of a list section ("Memory", "Set"): three numbers and three
 // strings, the first string being the entry's name. Owned by the caller.
@@ -38,7 +40,7 @@ struct TIMRec {
 };
 
 class __attribute__((visibility("default"))) CQelTimRecord {
-public:
+  public:
     virtual ~CQelTimRecord() {}
     virtual const char* Name() const = 0;
     virtual uint32_t Code() const = 0;
@@ -50,7 +52,7 @@ public:
 };
 
 class __attribute__((visibility("default"))) CQelTimInfo {
-public:
+  public:
     virtual ~CQelTimInfo() {}
     virtual const char* Version() const = 0;
     virtual uint32_t Count() const = 0;

@@ -11,7 +11,7 @@ class DynamicLibrary;
 }
 
 class CQelTimInfoLoad {
-public:
+  public:
     static constexpr uint32_t ErrorCode = 0x80002;
 
     // libraryName defaults to the library's Windows name, mapped to libQelTimInfo.so.
@@ -25,6 +25,6 @@ public:
     QelModLibOpenFn QelModLibOpen = nullptr;
     QelModLibCloseFn QelModLibClose = nullptr;
 
-private:
+  private:
     std::unique_ptr<qel::platform::DynamicLibrary> library_;
 };

@@ -11,7 +11,7 @@ class SettingsKey;
 }
 
 class CRegEdit {
-public:
+  public:
     enum Result { Done = 0, ReadOnly = 1, WriteFailed = 3, NotFound = 4, NotString = 5 };
 
     CRegEdit(const std::string& baseKey, const std::string& application);
@@ -27,7 +27,7 @@ public:
     bool IsWritable() const { return writable_; }
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::unique_ptr<qel::platform::SettingsKey> key_;
     std::string path_;
     unsigned disposition_ = 0;

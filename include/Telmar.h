@@ -51,7 +51,7 @@ struct __attribute__((visibility("default"))) CFlashExc {
 
     virtual const char* GetMessage() const = 0;
 
-protected:
+  protected:
     // Only GetMessage is virtual: CExc adds the virtual destructor.
     ~CFlashExc() = default;
 };
@@ -63,7 +63,7 @@ typedef int (*FlashCallback)(int kind, int a, intptr_t b, uintptr_t context);
 typedef void (*StateCallback)(void* context, int state);
 
 class __attribute__((visibility("default"))) IFFlash {
-public:
+  public:
     virtual ~IFFlash() {}
     virtual int Connect() = 0;
     virtual bool IsModified() = 0;
@@ -112,7 +112,7 @@ public:
 };
 
 class __attribute__((visibility("default"))) IFSystem {
-public:
+  public:
     virtual ~IFSystem() {}
     virtual int GetState() = 0;
     virtual int Connect() = 0;

@@ -8,7 +8,7 @@
 namespace qel::platform {
 
 class DynamicLibrary {
-public:
+  public:
     DynamicLibrary() = default;
     explicit DynamicLibrary(const std::string& name) { Load(name); }
     ~DynamicLibrary();
@@ -30,7 +30,7 @@ public:
     // Folder of the running executable, without a trailing slash.
     static std::string ExecutableFolder();
 
-private:
+  private:
     void* handle_ = nullptr;
     std::string error_;
 };

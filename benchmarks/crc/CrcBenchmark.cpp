@@ -22,7 +22,8 @@ const std::vector<uint8_t>& Buffer() {
 void BM_CCrc(benchmark::State& state) {
     const auto& b = Buffer();
     for (auto _ : state) benchmark::DoNotOptimize(CCrc::Of(b.data(), b.size()));
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(b.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(b.size()));
 }
 
 void BM_ZlibCrc32(benchmark::State& state) {
@@ -30,7 +31,8 @@ void BM_ZlibCrc32(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(crc32(crc32(0, Z_NULL, 0), b.data(), static_cast<uInt>(b.size())));
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(b.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(b.size()));
 }
 
 BENCHMARK(BM_CCrc)->Unit(benchmark::kMillisecond);

@@ -37,40 +37,50 @@ void CBlock::Write(bool countOnly) {
             WriteData(countOnly);
         }
     }
-    if (!countOnly) modified_ = false;
+    if (!countOnly)
+        modified_ = false;
 }
 
 void CBlock::ReadExtraHeader(const uint8_t*) {}
 
 void CBlock::ReadHeader(const uint8_t* image) {
-    if (!image) QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
+    if (!image)
+        QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
     uint32_t signature;
     memcpy(&signature, image + offsetof(BlockHeader, signature), sizeof(signature));
-    if (signature != BLOCK_SIGNATURE) QEL_RAISE(ERR_NO_BLOCK_SIGNATURE, kSource);
+    if (signature != BLOCK_SIGNATURE)
+        QEL_RAISE(ERR_NO_BLOCK_SIGNATURE, kSource);
     memcpy(&header_, image, sizeof(header_));
     ReadExtraHeader(image + sizeof(BlockHeader));
     modified_ = false;
     dataLoaded_ = false;
 }
 
-const BlockHeader* CBlock::GetHeader() const { return &header_; }
+const BlockHeader* CBlock::GetHeader() const {
+    return &header_;
+}
 
 uint8_t* CBlock::GetExtraHeader(uint32_t* size) {
-    if (size) *size = 0;
+    if (size)
+        *size = 0;
     return nullptr;
 }
 
-bool CBlock::IsModified() const { return modified_; }
+bool CBlock::IsModified() const {
+    return modified_;
+}
 
 void CBlock::HeaderChanged(bool notify) {
     modified_ = true;
-    if (notify && flash_) flash_->NotifyChanged();
+    if (notify && flash_)
+        flash_->NotifyChanged();
 }
 
 void CBlock::SetModified(bool notify) {
     modified_ = true;
     dataLoaded_ = true;
-    if (notify && flash_) flash_->NotifyChanged();
+    if (notify && flash_)
+        flash_->NotifyChanged();
 }
 
 void CBlock::WriteHeader(bool countOnly) {
@@ -87,17 +97,20 @@ void CBlock::WriteHeader(bool countOnly) {
 void CBlock::WriteData(bool countOnly) {
     if (header_.dataLength != 0 && !data_.empty()) {
         // A buffer shorter than paddedLength would be read past its end.
-        const uint32_t length = std::min<uint32_t>(header_.paddedLength,
-                                                   static_cast<uint32_t>(data_.size()));
-        flash_->QueueFlashWrite(countOnly, flashOffset_ + header_.dataOffset, length,
-                                data_.data(), 0);
+        const uint32_t length =
+            std::min<uint32_t>(header_.paddedLength, static_cast<uint32_t>(data_.size()));
+        flash_->QueueFlashWrite(countOnly, flashOffset_ + header_.dataOffset, length, data_.data(),
+                                0);
     }
 }
 
-uint32_t CBlock::GetExtraHeaderSize() const { return 0; }
+uint32_t CBlock::GetExtraHeaderSize() const {
+    return 0;
+}
 
 void CBlock::CheckSpace(uint32_t newTotalSize) {
-    if (!flash_->FitsInFlash(newTotalSize, this)) QEL_RAISE(ERR_NOT_ENOUGH_SPACE, kSource);
+    if (!flash_->FitsInFlash(newTotalSize, this))
+        QEL_RAISE(ERR_NOT_ENOUGH_SPACE, kSource);
 }
 
 uint32_t CBlock::SetDataLength(uint32_t length) {
@@ -118,7 +131,9 @@ void CBlock::ClearDataLength() {
     header_.crc = 0;
 }
 
-uint32_t CBlock::GetTotalSize() const { return header_.totalSize; }
+uint32_t CBlock::GetTotalSize() const {
+    return header_.totalSize;
+}
 
 void CBlock::SetId(uint32_t id) {
     header_.id = id;

@@ -10,7 +10,7 @@
 class CBlockOwner;
 
 class CBlock {
-public:
+  public:
     CBlock(CBlockOwner* flash, uint32_t flashOffset);
     virtual ~CBlock();
     CBlock(const CBlock&) = delete;
@@ -52,7 +52,7 @@ public:
     // paddedLength; empty when the block holds none.
     const std::vector<uint8_t>& Data() const { return data_; }
 
-protected:
+  protected:
     // A change of header or extra header only: the payload stays where it is
     // (on the flash when it was never loaded).
     void HeaderChanged(bool notify);

@@ -22,10 +22,12 @@ bool CBlockAbsolute::MoveTo(uint32_t newOffset, bool, bool) {
 }
 
 void CBlockAbsolute::SetContents(const uint8_t* image) {
-    if (!image) QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
+    if (!image)
+        QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
     BlockHeader incoming;
     memcpy(&incoming, image, sizeof(incoming));
-    if (incoming.signature != BLOCK_SIGNATURE) QEL_RAISE(ERR_NO_BLOCK_SIGNATURE, kSource);
+    if (incoming.signature != BLOCK_SIGNATURE)
+        QEL_RAISE(ERR_NO_BLOCK_SIGNATURE, kSource);
     CheckSpace(incoming.totalSize);
 
     header_ = incoming;
@@ -35,6 +37,7 @@ void CBlockAbsolute::SetContents(const uint8_t* image) {
     header_.crc = CCrc::Of(payload, incoming.dataLength);
     // WriteData queues paddedLength bytes: the fill is zero.
     data_.assign(header_.paddedLength, 0);
-    if (incoming.dataLength != 0) std::memcpy(data_.data(), payload, incoming.dataLength);
+    if (incoming.dataLength != 0)
+        std::memcpy(data_.data(), payload, incoming.dataLength);
     SetModified(false);
 }

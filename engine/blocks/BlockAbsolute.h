@@ -5,7 +5,7 @@
 #include "engine/blocks/Block.h"
 
 class CBlockAbsolute : public CBlock {
-public:
+  public:
     using CBlock::CBlock;
 
     void LoadData(bool countOnly) override;

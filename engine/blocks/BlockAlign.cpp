@@ -9,10 +9,12 @@ constexpr const char* kSource = "BlockAlign";
 }
 
 void CBlockAlign::LoadData(bool countOnly) {
-    if (dataLoaded_) return;
+    if (dataLoaded_)
+        return;
     data_.clear();
     if (header_.dataLength == 0) {
-        if (!countOnly) dataLoaded_ = true;
+        if (!countOnly)
+            dataLoaded_ = true;
         return;
     }
     // The CRC covers dataLength bytes of a paddedLength buffer: a damaged
@@ -24,7 +26,8 @@ void CBlockAlign::LoadData(bool countOnly) {
     data_.assign(header_.paddedLength, 0);
     flash_->ReadFlash(countOnly, flashOffset_ + header_.dataOffset, header_.paddedLength,
                       data_.data());
-    if (countOnly) return;
+    if (countOnly)
+        return;
     if (CCrc::Of(data_.data(), header_.dataLength) != header_.crc) {
         QEL_RAISE_FORMAT(ERR_NOT_VALID_BLOCK, kSource,
                          "Block at flash offset 0x%08X has incorrect CRC value", flashOffset_);
@@ -38,13 +41,17 @@ uint32_t CBlockAlign::ComputeTotalSize(uint32_t extra) const {
 }
 
 bool CBlockAlign::MoveTo(uint32_t newOffset, bool countOnly, bool markOnly) {
-    if (newOffset == flashOffset_) return false;
+    if (newOffset == flashOffset_)
+        return false;
     modified_ = true;
-    if (markOnly) return false;
+    if (markOnly)
+        return false;
     if (!dataLoaded_ && savedImage_ == 0) {
         savedImage_ = flash_->PreserveBlockImage(flashOffset_, header_.totalSize);
-        if (savedImage_ == 0) LoadData(countOnly);
+        if (savedImage_ == 0)
+            LoadData(countOnly);
     }
-    if (!countOnly) flashOffset_ = newOffset;
+    if (!countOnly)
+        flashOffset_ = newOffset;
     return true;
 }

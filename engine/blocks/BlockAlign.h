@@ -5,7 +5,7 @@
 #include "engine/blocks/Block.h"
 
 class CBlockAlign : public CBlock {
-public:
+  public:
     static constexpr uint32_t Alignment = 128;
 
     using CBlock::CBlock;

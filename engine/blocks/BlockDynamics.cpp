@@ -27,7 +27,8 @@ void CBlockDynamics::EnsureList() {
     try {
         LoadData(false);
     } catch (const CExc& e) {
-        if (e.code == ERR_NOT_VALID_BLOCK) listBuilt_ = true;
+        if (e.code == ERR_NOT_VALID_BLOCK)
+            listBuilt_ = true;
         throw;
     }
     listBuilt_ = true;

@@ -7,7 +7,7 @@ class CBlock;
 class memory;
 
 class CBlockOwner {
-public:
+  public:
     virtual ~CBlockOwner() = default;
 
     // Fills buffer with flash bytes; with countOnly only adds length to the

@@ -6,7 +6,8 @@
 #include <limits>
 
 uint32_t CCrc::Compute(const void* data, size_t length) const {
-    if (!data || length == 0) return 0;
+    if (!data || length == 0)
+        return 0;
     // zlib's table-driven CRC is the same polynomial and as fast as any of ours.
     auto bytes = static_cast<const Bytef*>(data);
     uLong crc = crc32(0L, Z_NULL, 0);

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 class CCrc {
-public:
+  public:
     virtual ~CCrc() = default;
     // 0 for a null buffer or an empty range.
     uint32_t Compute(const void* data, size_t length) const;

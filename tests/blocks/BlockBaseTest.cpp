@@ -15,7 +15,7 @@ namespace {
 
 // Minimal concrete blocks: the base classes with a payload setter.
 class AlignBlock : public CBlockAlign {
-public:
+  public:
     using CBlockAlign::CBlockAlign;
     void SetPayload(std::vector<uint8_t> bytes) {
         const auto length = static_cast<uint32_t>(bytes.size());
@@ -27,7 +27,7 @@ public:
 };
 
 class AbsoluteBlock : public CBlockAbsolute {
-public:
+  public:
     using CBlockAbsolute::CBlockAbsolute;
     void SetPayload(std::vector<uint8_t> bytes) {
         const auto length = static_cast<uint32_t>(bytes.size());
@@ -89,7 +89,8 @@ TEST_P(BlockSizeTest, SizeRules) {
     AbsoluteBlock absolute(&owner, 0);
     align.SetPayload(Bytes(GetParam().payload));
     absolute.SetPayload(Bytes(GetParam().payload));
-    for (const CBlock* b : {static_cast<const CBlock*>(&align), static_cast<const CBlock*>(&absolute)}) {
+    for (const CBlock* b :
+         {static_cast<const CBlock*>(&align), static_cast<const CBlock*>(&absolute)}) {
         EXPECT_EQ(b->GetHeader()->dataOffset, 48u);
         EXPECT_EQ(b->GetHeader()->dataLength, GetParam().payload);
         EXPECT_EQ(b->GetHeader()->paddedLength, GetParam().padded);
@@ -146,7 +147,7 @@ TEST(BlockTest, ReadHeaderLeavesPayloadOnFlash) {
 }
 
 class LoadDataTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         payload = Bytes(10);
         image = BlockImage(payload, CCrc::Of(payload.data(), payload.size()));

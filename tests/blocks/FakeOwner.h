@@ -10,7 +10,7 @@
 #include <vector>
 
 class FakeOwner : public CBlockOwner {
-public:
+  public:
     struct Write {
         bool countOnly;
         uint32_t offset;
@@ -32,9 +32,11 @@ public:
     void QueueFlashWrite(bool countOnly, uint32_t offset, uint32_t length, const uint8_t* data,
                          uint32_t savedImage) override {
         Write w{countOnly, offset, length, {}, savedImage};
-        if (data) w.bytes.assign(data, data + length);
+        if (data)
+            w.bytes.assign(data, data + length);
         writes.push_back(std::move(w));
-        if (!countOnly && data) memcpy(flash.data() + offset, data, length);
+        if (!countOnly && data)
+            memcpy(flash.data() + offset, data, length);
     }
     uint32_t PreserveBlockImage(uint32_t offset, uint32_t length) override {
         preserved.push_back({offset, length});
@@ -42,7 +44,8 @@ public:
     }
     bool FitsInFlash(uint32_t newTotalSize, const CBlock* block) override {
         uint64_t used = newTotalSize + chainSize;
-        if (block) used -= block->GetTotalSize();
+        if (block)
+            used -= block->GetTotalSize();
         return used <= flash.size();
     }
     void NotifyChanged() override { ++notices; }
@@ -63,7 +66,8 @@ public:
     std::vector<Write> RealWrites() const {
         std::vector<Write> out;
         for (const Write& w : writes) {
-            if (!w.countOnly) out.push_back(w);
+            if (!w.countOnly)
+                out.push_back(w);
         }
         return out;
     }

@@ -24,8 +24,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(MessageCase{0, "Unknown error"}, MessageCase{1, "No block signature"},
                     MessageCase{14, "Application was build without \\ROM flag"},
                     MessageCase{32, "Record start with unexpected characterd"},
-                    MessageCase{45, "This Diamond app file format is not supported.\n"
-                                    "Rebuild your application with V3.0 or above"},
+                    MessageCase{45,
+                                "This Diamond app file format is not supported.\n"
+                                "Rebuild your application with V3.0 or above"},
                     MessageCase{46, "Unknown error"}, MessageCase{0x10000, "Unknown error"},
                     MessageCase{0x10001, "Could not load fprog"},
                     MessageCase{0x1000a, "CCS exception occured"},

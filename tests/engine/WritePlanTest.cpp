@@ -19,8 +19,9 @@ uint32_t Word(const std::vector<uint8_t>& b, size_t at) {
 struct PlanFixture {
     explicit PlanFixture(uint32_t stagingSize, uint32_t sectorSize = 0x10000)
         : staging(stagingSize),
-          plan(sectorSize, staging.data(), stagingSize,
-               [this](uint32_t size) { loads.emplace_back(staging.begin(), staging.begin() + size); }) {}
+          plan(sectorSize, staging.data(), stagingSize, [this](uint32_t size) {
+              loads.emplace_back(staging.begin(), staging.begin() + size);
+          }) {}
 
     // Both passes, as a commit runs them.
     void Run(const std::function<void(bool)>& queueAll) {
@@ -94,7 +95,8 @@ TEST(WritePlanTest, LargeWriteIsSplitIntoFullLoads) {
         size_t at = 0;
         while (at + 12 <= load.size()) {
             const uint32_t length = Word(load, at + 8);
-            if (Word(load, at) == 0 && Word(load, at + 4) == 0 && length == 0) break;
+            if (Word(load, at) == 0 && Word(load, at + 4) == 0 && length == 0)
+                break;
             EXPECT_LE(length, staging - 12);
             EXPECT_EQ(Word(load, at + 4), expectedOffset);
             seen.insert(seen.end(), load.begin() + at + 12, load.begin() + at + 12 + length);
