@@ -1,3 +1,4 @@
+#include "BlockTestUtil.h"
 #include "FakeOwner.h"
 
 #include "engine/Exc.h"
@@ -58,15 +59,7 @@ std::vector<uint8_t> BlockImage(const std::vector<uint8_t>& payload, uint32_t cr
     return image;
 }
 
-template <typename Fn>
-uint32_t CodeOf(Fn&& fn) {
-    try {
-        fn();
-    } catch (const CFlashExc& e) {
-        return e.code;
-    }
-    return 0;
-}
+using blocktest::CodeOf;
 
 TEST(CrcTest, CheckValueAndEmptyInput) {
     EXPECT_EQ(CCrc::Of("123456789", 9), 0xCBF43926u);
