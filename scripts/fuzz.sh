@@ -10,7 +10,7 @@ seconds="${1:?usage: scripts/fuzz.sh SECONDS}"
 build="${QEL_FUZZ_BUILD_DIR:-build/fuzz}"
 
 cmake --preset fuzz -B "$build" >/dev/null
-cmake --build "$build"
+cmake --build "$build" --target fuzzers
 
 shopt -s nullglob
 targets=("$build"/bin/fuzz_*)
