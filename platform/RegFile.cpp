@@ -276,12 +276,13 @@ struct Parser {
             v.type = kRegDword;
             v.dword = number;
         } else if (StartsWithNoCase(rest, "hex")) {
-            std::string_view spec = rest.substr(3);
+            std::string_view layout = rest.substr(3);
             v.type = kRegBinary;
-            if (!spec.empty() && spec[0] == '(') {
-                const size_t close = spec.find(')');
-                const std::string_view digits = spec.substr(1, close == spec.npos ? 0 : close - 1);
-                if (close == spec.npos || digits.empty() || digits.size() > 8)
+            if (!layout.empty() && layout[0] == '(') {
+                const size_t close = layout.find(')');
+                const std::string_view digits =
+                    layout.substr(1, close == layout.npos ? 0 : close - 1);
+                if (close == layout.npos || digits.empty() || digits.size() > 8)
                     return Fail(index, "hex(type) expected");
                 uint32_t type = 0;
                 for (char c : digits) {
@@ -291,11 +292,11 @@ struct Parser {
                     type = (type << 4) | static_cast<uint32_t>(d);
                 }
                 v.type = type;
-                spec = spec.substr(close + 1);
+                layout = layout.substr(close + 1);
             }
-            if (spec.empty() || spec[0] != ':')
+            if (layout.empty() || layout[0] != ':')
                 return Fail(index, "':' expected after hex");
-            std::string list(TrimRight(spec.substr(1)));
+            std::string list(TrimRight(layout.substr(1)));
             while (!list.empty() && list.back() == '\\') {
                 list.pop_back();
                 if (++index >= lines.size())

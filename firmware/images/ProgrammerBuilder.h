@@ -20,6 +20,6 @@ struct ProgrammerSpec {
     uint32_t codeSize = 256;  // at least the 20-byte signature block
 };
 
-CoffBuilder MakeProgrammer(const ProgrammerSpec& spec);
+CoffBuilder MakeProgrammer(const ProgrammerSpec& layout);
 
 }  // namespace qel::firmware

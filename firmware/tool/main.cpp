@@ -35,11 +35,11 @@ void WriteBootLoaders(const fs::path& folder) {
 void WriteProgrammers(const fs::path& folder) {
     fs::create_directories(folder);
     for (const SampleTim& tim : SampleTims()) {
-        ProgrammerSpec spec;
-        spec.base = tim.internalStart;
-        spec.commandBlockAddress = CommandBlockAddress(tim);
-        spec.timType = tim.timType;
-        MakeProgrammer(spec).WriteTo((folder / tim.programmerFile).string());
+        ProgrammerSpec layout;
+        layout.base = tim.internalStart;
+        layout.commandBlockAddress = CommandBlockAddress(tim);
+        layout.timType = tim.timType;
+        MakeProgrammer(layout).WriteTo((folder / tim.programmerFile).string());
     }
 }
 

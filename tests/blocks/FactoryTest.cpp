@@ -199,10 +199,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReadBackCase{"Fpga", 3,
                      [](CBlock& b, FakeOwner&, const TestTempDir& dir) {
                          namespace fx = qel::fixtures;
-                         fx::SbfSpec spec;
-                         spec.timTypes = {0x31};
-                         spec.dataItems = fx::DataItems(fx::Words({2, 5, 6, -9, 0}));
-                         const std::string path = dir.Write("b.sbf", fx::MakeSbfFile(spec));
+                         fx::SbfSpec layout;
+                         layout.timTypes = {0x31};
+                         layout.dataItems = fx::DataItems(fx::Words({2, 5, 6, -9, 0}));
+                         const std::string path = dir.Write("b.sbf", fx::MakeSbfFile(layout));
                          dynamic_cast<CBlockFpga&>(b).SetBitstream(path.c_str());
                      },
                      false},

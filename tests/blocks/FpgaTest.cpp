@@ -30,14 +30,14 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kTim = 0x31;
 
-fx::SbfSpec Spec(std::vector<uint32_t> timTypes, const Bytes& compressed) {
-    fx::SbfSpec spec;
-    spec.version = 0x00030002;
-    spec.timTypes = std::move(timTypes);
-    spec.comment = "bitstream for the test";
-    spec.dataItems = fx::DataItems(compressed);
-    spec.formatWord = 1;
-    return spec;
+fx::SbfSpec Layout(std::vector<uint32_t> timTypes, const Bytes& compressed) {
+    fx::SbfSpec layout;
+    layout.version = 0x00030002;
+    layout.timTypes = std::move(timTypes);
+    layout.comment = "bitstream for the test";
+    layout.dataItems = fx::DataItems(compressed);
+    layout.formatWord = 1;
+    return layout;
 }
 
 const Bytes kCompressed = fx::Words({3, 0x11, 0x22, 0x33, -5, 1, 0x44, 0});
@@ -79,7 +79,7 @@ TEST_F(FpgaTest, NewBlock) {
 
 TEST_F(FpgaTest, SbfForTheTimIsTakenWithoutAQuestion) {
     const std::string path =
-        dir.Write("good.sbf", fx::MakeSbfFile(Spec({0x10, kTim}, kCompressed)));
+        dir.Write("good.sbf", fx::MakeSbfFile(Layout({0x10, kTim}, kCompressed)));
     block.SetBitstream(path.c_str());
 
     EXPECT_TRUE(owner.questions.empty());
@@ -99,9 +99,9 @@ TEST_F(FpgaTest, SbfForTheTimIsTakenWithoutAQuestion) {
 }
 
 TEST_F(FpgaTest, FormatWordMissingGivesAuxZero) {
-    fx::SbfSpec spec = Spec({kTim}, kCompressed);
-    spec.formatWord.reset();
-    const std::string path = dir.Write("old.sbf", fx::MakeSbfFile(spec));
+    fx::SbfSpec layout = Layout({kTim}, kCompressed);
+    layout.formatWord.reset();
+    const std::string path = dir.Write("old.sbf", fx::MakeSbfFile(layout));
     block.SetBitstream(path.c_str());
     EXPECT_EQ(block.GetHeader()->aux, 0u);
     EXPECT_EQ(block.Data(), kCompressed);
@@ -117,14 +117,14 @@ class FpgaQuestionTest : public FpgaTest, public testing::WithParamInterface<Ans
 
 TEST_P(FpgaQuestionTest, BitstreamForAnotherTimNeedsTheCallersYes) {
     const std::string first =
-        dir.Write("first.sbf", fx::MakeSbfFile(Spec({kTim}, fx::Words({1, 7, 0}))));
+        dir.Write("first.sbf", fx::MakeSbfFile(Layout({kTim}, fx::Words({1, 7, 0}))));
     block.SetBitstream(first.c_str());
     Settle();
     const Bytes before = block.Data();
     const BlockHeader headerBefore = *block.GetHeader();
 
     owner.answer = GetParam().answer;
-    const std::string other = dir.Write("other.sbf", fx::MakeSbfFile(Spec({0x99}, kCompressed)));
+    const std::string other = dir.Write("other.sbf", fx::MakeSbfFile(Layout({0x99}, kCompressed)));
     block.SetBitstream(other.c_str());
 
     ASSERT_EQ(owner.questions.size(), 1u);
@@ -236,9 +236,9 @@ TEST_F(FpgaTest, MissingFileNullPathAndNoOwner) {
 }
 
 TEST_F(FpgaTest, LongNameAndCommentAreCut) {
-    fx::SbfSpec spec = Spec({kTim}, kCompressed);
-    spec.comment = std::string(600, 'c');
-    const std::string file = dir.Write("long.sbf", fx::MakeSbfFile(spec));
+    fx::SbfSpec layout = Layout({kTim}, kCompressed);
+    layout.comment = std::string(600, 'c');
+    const std::string file = dir.Write("long.sbf", fx::MakeSbfFile(layout));
     // "./" steps make a 1030-character path to the same file.
     std::string path = dir.Path();
     while (path.size() + std::strlen("/long.sbf") < 1030) path += "/.";
@@ -261,9 +261,9 @@ struct DataItemsCase {
 class FpgaDataItemsTest : public FpgaTest, public testing::WithParamInterface<DataItemsCase> {};
 
 TEST_P(FpgaDataItemsTest, BrokenDataItemsAreAnEngineErrorAndChangeNothing) {
-    fx::SbfSpec spec = Spec({kTim}, kCompressed);
-    spec.dataItems = GetParam().items;
-    const std::string path = dir.Write("items.sbf", fx::MakeSbfFile(spec));
+    fx::SbfSpec layout = Layout({kTim}, kCompressed);
+    layout.dataItems = GetParam().items;
+    const std::string path = dir.Write("items.sbf", fx::MakeSbfFile(layout));
     Settle();
     EXPECT_EQ(CodeOf([&] { block.SetBitstream(path.c_str()); }), ERR_CANNOT_READ_FILE);
     EXPECT_FALSE(block.IsModified());
@@ -279,15 +279,15 @@ INSTANTIATE_TEST_SUITE_P(
     blocktest::ByName());
 
 TEST_F(FpgaTest, HugeLengthDoesNotFit) {
-    fx::SbfSpec spec = Spec({kTim}, kCompressed);
-    spec.dataItems = {fx::U32(0xFFFFFFF0), Bytes(8, 1)};
-    const std::string path = dir.Write("huge.sbf", fx::MakeSbfFile(spec));
+    fx::SbfSpec layout = Layout({kTim}, kCompressed);
+    layout.dataItems = {fx::U32(0xFFFFFFF0), Bytes(8, 1)};
+    const std::string path = dir.Write("huge.sbf", fx::MakeSbfFile(layout));
     EXPECT_EQ(CodeOf([&] { block.SetBitstream(path.c_str()); }), ERR_NOT_ENOUGH_SPACE);
     FakeOwner small(0x3F0);
     small.timType = kTim;
     CBlockFpga tight(&small, 0);
     const std::string fitsNot =
-        dir.Write("fits.sbf", fx::MakeSbfFile(Spec({kTim}, Bytes(0x400, 1))));
+        dir.Write("fits.sbf", fx::MakeSbfFile(Layout({kTim}, Bytes(0x400, 1))));
     EXPECT_EQ(CodeOf([&] { tight.SetBitstream(fitsNot.c_str()); }), ERR_NOT_ENOUGH_SPACE);
     EXPECT_EQ(tight.GetHeader()->dataLength, 0u);
 }

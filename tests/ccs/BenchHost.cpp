@@ -81,11 +81,11 @@ ProgrammerHost::ProgrammerHost(BenchHost& benchHost, int processorIndex, const T
     programmerPath_ = std::string("firmware/programmers/") + tim.programmerName;
     if (!FileExists(programmerPath_)) {
         programmerPath_ = tempFolder + "/" + tim.programmerName;
-        qel::firmware::ProgrammerSpec spec;
-        spec.base = tim.base;
-        spec.commandBlockAddress = tim.commandBlock;
-        spec.timType = tim.timType;
-        qel::firmware::MakeProgrammer(spec).WriteTo(programmerPath_);
+        qel::firmware::ProgrammerSpec layout;
+        layout.base = tim.base;
+        layout.commandBlockAddress = tim.commandBlock;
+        layout.timType = tim.timType;
+        qel::firmware::MakeProgrammer(layout).WriteTo(programmerPath_);
     }
     fdbPath_ = tempFolder + "/fdb.out";
     qel::firmware::CoffBuilder fdb;

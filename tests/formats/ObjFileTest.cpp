@@ -57,11 +57,11 @@ TEST_P(SectionNameTest, ReadsTheNameWhereverItIsKept) {
     const NameCase& c = GetParam();
     CoffBuilder coff;
     coff.AddSection(".vectors", 0x100, Pattern(8, 1));
-    CoffSectionSpec spec;
-    spec.name = c.name;
-    spec.data = Pattern(12, 2);
-    spec.nameInStringTable = c.forceStringTable;
-    coff.AddSection(spec);
+    CoffSectionSpec section;
+    section.name = c.name;
+    section.data = Pattern(12, 2);
+    section.nameInStringTable = c.forceStringTable;
+    coff.AddSection(section);
     coff.AddSymbol("main", 0x100);  // the string table then follows a symbol
     CoffLayout layout;
     const std::vector<uint8_t> image = coff.Build(&layout);

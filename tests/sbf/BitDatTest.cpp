@@ -233,17 +233,17 @@ TEST(BuildFromBit, WritesTheDescriptorAndTheReversedCompressedBody) {
     const Bytes reversed =
         ReverseBits(Bytes(file.begin() + static_cast<long>(position), file.end()));
     const Bytes compressed = CSBFManage::CompressZeroRuns(reversed.data(), reversed.size());
-    SbfSpec spec;
-    spec.version = 0x00020003;
-    spec.timTypes = {0x11, 0x19};
+    SbfSpec layout;
+    layout.version = 0x00020003;
+    layout.timTypes = {0x11, 0x19};
     const uint64_t time = ExpectedLocalFileTime(when);
-    spec.timeLow = static_cast<uint32_t>(time);
-    spec.timeHigh = static_cast<uint32_t>(time >> 32);
-    spec.comment = "first build";
-    spec.sourcePath = bit;
-    spec.info = " top.ncd;UserID=0xFFFFFFFF\r\n 2v1000fg456\r\n 2024/05/17\r\n 12:34:56\r\n";
-    spec.dataItems = DataItems(compressed);
-    EXPECT_EQ(ReadFile(out), MakeSbfFile(spec));
+    layout.timeLow = static_cast<uint32_t>(time);
+    layout.timeHigh = static_cast<uint32_t>(time >> 32);
+    layout.comment = "first build";
+    layout.sourcePath = bit;
+    layout.info = " top.ncd;UserID=0xFFFFFFFF\r\n 2v1000fg456\r\n 2024/05/17\r\n 12:34:56\r\n";
+    layout.dataItems = DataItems(compressed);
+    EXPECT_EQ(ReadFile(out), MakeSbfFile(layout));
 
     SbfDescriptor d = ReadBack(out);
     const auto unpacked = DecompressZeroRuns(Bitstream(d));
@@ -379,13 +379,13 @@ TEST(BuildFromDat, WritesTheTrailerAsCommentAndTheBodyCompressed) {
     CSBFManage sbf;
     ASSERT_EQ(sbf.BuildFromDat(dat.c_str(), out.c_str(), {0x29, 0x31}), 0);
 
-    SbfSpec spec;
-    spec.version = 0x00020007;
-    spec.timTypes = {0x29, 0x31};
-    spec.comment = "Design top  2.7 built";
-    spec.sourcePath = dat;
-    spec.dataItems = DataItems(CSBFManage::CompressZeroRuns(body.data(), body.size()));
-    EXPECT_EQ(ReadFile(out), MakeSbfFile(spec));
+    SbfSpec layout;
+    layout.version = 0x00020007;
+    layout.timTypes = {0x29, 0x31};
+    layout.comment = "Design top  2.7 built";
+    layout.sourcePath = dat;
+    layout.dataItems = DataItems(CSBFManage::CompressZeroRuns(body.data(), body.size()));
+    EXPECT_EQ(ReadFile(out), MakeSbfFile(layout));
 
     uint32_t format = 0;
     SbfDescriptor d = ReadBack(out, &format);

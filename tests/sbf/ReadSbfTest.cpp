@@ -25,8 +25,8 @@ SbfSpec Full() {
     return s;
 }
 
-Bytes Truncated(const SbfSpec& spec, size_t itemsKept) {
-    auto items = SbfItems(spec);
+Bytes Truncated(const SbfSpec& layout, size_t itemsKept) {
+    auto items = SbfItems(layout);
     items.resize(itemsKept);
     return MakeStackFile(0, items);
 }
@@ -156,15 +156,15 @@ TEST(ReadSbf, EncodedDescriptorRoundTrips) {
     const std::string path = dir.File("rt.sbf");
     CSBFManage::SaveStack(CSBFManage::EncodeSbf(d, SBF_FORMAT_WORD), 0, path.c_str());
 
-    SbfSpec spec;
-    spec.version = 0x00030001;
-    spec.timTypes = {0x21};
-    spec.timeLow = 1;
-    spec.timeHigh = 2;
-    spec.comment = "c";
-    spec.sourcePath = "p.dat";
-    spec.dataItems = DataItems(kCompressed);
-    EXPECT_EQ(ReadFile(path), MakeSbfFile(spec));
+    SbfSpec layout;
+    layout.version = 0x00030001;
+    layout.timTypes = {0x21};
+    layout.timeLow = 1;
+    layout.timeHigh = 2;
+    layout.comment = "c";
+    layout.sourcePath = "p.dat";
+    layout.dataItems = DataItems(kCompressed);
+    EXPECT_EQ(ReadFile(path), MakeSbfFile(layout));
 
     CSBFManage sbf;
     SbfDescriptor back;
