@@ -38,12 +38,15 @@ decltype(auto) ReadingFlash(Call&& call) {
 }  // namespace
 
 void CFlash::CopyText(const std::string& text, char* buffer, uint32_t* size) {
-    if (!buffer || !size)
+    if (!size)
         QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
+    // A caller may ask for the size it needs with an empty buffer.
     if (text.size() >= *size) {
         *size = static_cast<uint32_t>(text.size() + 1);
         QEL_RAISE(ERR_BUFFER_TOO_SMALL, kSource);
     }
+    if (!buffer)
+        QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
     memcpy(buffer, text.c_str(), text.size() + 1);
 }
 
@@ -246,7 +249,7 @@ void CFlash::AddUserBlock(uint32_t subtype, const UserBlockRecord* record, uint3
     auto* user = dynamic_cast<CBlockUser*>(block.get());
     if (!user)
         QEL_RAISE(ERR_CANNOT_CREATE_BLOCK, kSource);
-    user->StoreVersion((major << 16) | (minor & 0xFFFF));
+    user->StoreVersion((major << 16) | minor);
     user->SetFromFile(record, id, true);
     const uint32_t count = chain_.UserBlockCount();
     uint32_t at = count;

@@ -61,7 +61,7 @@ void CFlash::SetupTimData(const CQelTimRecord* record) {
     data->defaultLoaderPath = JoinPath(bootloaderFolder_, GetTimString("Loader", record));
     try {
         data->chipErase = record->GetInt("UseChipErase", 0) != 0;
-    } catch (const TimExc&) {
+    } catch (...) {
         data->chipErase = false;
     }
     const std::string bootPath = JoinPath(bootloaderFolder_, GetTimString("Loader", record));

@@ -12,12 +12,15 @@ namespace {
 constexpr const char* kSource = "System";
 
 void CopyName(const std::string& name, char* buffer, int* size) {
-    if (!buffer || !size)
+    if (!size)
         QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
+    // A caller may ask for the size it needs with an empty buffer.
     if (static_cast<int>(name.size()) >= *size) {
         *size = static_cast<int>(name.size()) + 1;
         QEL_RAISE(ERR_BUFFER_TOO_SMALL, kSource);
     }
+    if (!buffer)
+        QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
     memcpy(buffer, name.c_str(), name.size() + 1);
 }
 
@@ -91,8 +94,8 @@ void CSystem::ConnectSequence() {
     for (int32_t b = 0; b < boardCount; ++b) {
         const int32_t processors = boards_.Item(b).GetDspTasks().Count();
         qel::platform::CriticalSectionLock guard(lock_);
-        auto& list = flashTable_[b];
-        for (int32_t p = 0; p < processors; ++p) list.emplace_back();
+        // A board without processors never becomes a key: "Board not found".
+        for (int32_t p = 0; p < processors; ++p) flashTable_[b].emplace_back();
     }
 }
 

@@ -4,10 +4,14 @@
 #include "engine/Flash.h"
 #include "engine/System.h"
 
-#include <new>
-
 TELMAR_API IFSystem* TelmarOpen(StateCallback callback, void* context, uint32_t timLibArg) {
-    return new (std::nothrow) CSystem(callback, context, timLibArg);
+    // Nothing may escape a C entry point: a system that cannot be made,
+    // its worker thread included, is null.
+    try {
+        return new CSystem(callback, context, timLibArg);
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 TELMAR_API void TelmarClose(IFSystem* system) {

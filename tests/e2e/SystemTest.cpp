@@ -101,6 +101,9 @@ TEST(SystemTest, NamesFollowTheBufferRule) {
     EXPECT_EQ(size, static_cast<int>(board.size()) + 1);
     root->GetBoardName(0, buffer.data(), &size);
     EXPECT_STREQ(buffer.data(), board.c_str());
+    size = 0;  // asking for the size needed
+    EXPECT_EQ(CodeOf([&] { root->GetBoardName(0, nullptr, &size); }), ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(size, static_cast<int>(board.size()) + 1);
 
     size = 64;
     root->GetProcessorName(0, 2, buffer.data(), &size);
