@@ -325,48 +325,45 @@ std::unique_ptr<SettingsKey> SettingsKey::Open(Hive hive, std::string_view path,
         file, std::move(spelled), true, created ? kCreatedNewKey : kOpenedExistingKey));
 }
 
-int SettingsKey::GetString(std::string_view name, std::string& out) const {
+// Reads one value afresh from the hive file and converts it; kNotFound when
+// the file, the key or the value is missing, kWrongType when convert refuses.
+namespace {
+
+template <class Out, class Convert>
+int ReadValue(const std::string& file, const std::string& fullName, std::string_view name, Out& out,
+              Convert convert) {
     RegDocument doc;
-    if (Load(file_, doc) != LoadResult::Loaded)
-        return kNotFound;
-    const RegKey* key = doc.FindKey(fullName_);
+    if (Load(file, doc) != LoadResult::Loaded)
+        return SettingsKey::kNotFound;
+    const RegKey* key = doc.FindKey(fullName);
     const RegValue* value = key ? FindValue(*key, name) : nullptr;
     if (!value)
-        return kNotFound;
-    auto text = RegStringOf(*value);
-    if (!text)
-        return kWrongType;
-    out = std::move(*text);
-    return kDone;
+        return SettingsKey::kNotFound;
+    auto converted = convert(*value);
+    if (!converted)
+        return SettingsKey::kWrongType;
+    out = std::move(*converted);
+    return SettingsKey::kDone;
+}
+
+}  // namespace
+
+int SettingsKey::GetString(std::string_view name, std::string& out) const {
+    return ReadValue(file_, fullName_, name, out,
+                     [](const RegValue& value) { return RegStringOf(value); });
 }
 
 int SettingsKey::GetDword(std::string_view name, uint32_t& out) const {
-    RegDocument doc;
-    if (Load(file_, doc) != LoadResult::Loaded)
-        return kNotFound;
-    const RegKey* key = doc.FindKey(fullName_);
-    const RegValue* value = key ? FindValue(*key, name) : nullptr;
-    if (!value)
-        return kNotFound;
-    auto number = RegDwordOf(*value);
-    if (!number)
-        return kWrongType;
-    out = *number;
-    return kDone;
+    return ReadValue(file_, fullName_, name, out,
+                     [](const RegValue& value) { return RegDwordOf(value); });
 }
 
 int SettingsKey::GetBinary(std::string_view name, std::vector<uint8_t>& out) const {
-    RegDocument doc;
-    if (Load(file_, doc) != LoadResult::Loaded)
-        return kNotFound;
-    const RegKey* key = doc.FindKey(fullName_);
-    const RegValue* value = key ? FindValue(*key, name) : nullptr;
-    if (!value)
-        return kNotFound;
-    if (value->type != kRegBinary || value->form != RegValue::Form::Hex)
-        return kWrongType;
-    out = value->bytes;
-    return kDone;
+    return ReadValue(file_, fullName_, name, out, [](const RegValue& value) {
+        return value.type == kRegBinary && value.form == RegValue::Form::Hex
+                   ? std::optional<std::vector<uint8_t>>(value.bytes)
+                   : std::nullopt;
+    });
 }
 
 int SettingsKey::SetString(std::string_view name, std::string_view value) {
