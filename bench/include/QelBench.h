@@ -451,6 +451,11 @@ enum class Fault : int32_t {
     // every request until it is reset (memory and load requests complete with
     // failure, Halt and Run return kTargetDead).
     PowerCut = 10,
+    // The next `count` programmer commands that report progress do so in lock
+    // step: after each step the model waits until the host has read the
+    // progress word, so a host that polls sees every step however fast the
+    // modelled flash is.
+    ProgressLockstep = 11,
 };
 
 // Events a test can send at once, as if someone else acted on the target.

@@ -34,6 +34,7 @@ constexpr FaultNameEntry kFaultNames[] = {
     {Fault::RefuseRequest, "refuse"},
     {Fault::ProgrammerHang, "programmer-hang"},
     {Fault::PowerCut, "power-cut"},
+    {Fault::ProgressLockstep, "progress-lockstep"},
 };
 
 // Splits a line into words; "double quoted" words may hold spaces. A '#'

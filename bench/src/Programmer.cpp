@@ -129,6 +129,7 @@ void Processor::ProgrammerLoop() {
         uint32_t result = 0;
         const Outcome outcome = Execute(cmd, result);
         lock.lock();
+        lockstep_ = false;
         if (outcome == Outcome::Stopped || stop_)
             return;
         if (outcome == Outcome::PowerCut) {
@@ -158,8 +159,24 @@ bool Processor::Stopping() {
 }
 
 void Processor::Progress(uint32_t value) {
-    std::lock_guard lock(mu_);
+    std::unique_lock lock(mu_);
     SetWordLocked(commandBlock_ + 4 * kWordProgress, value);
+    if (!lockstep_ && faults_.progressLockstep > 0) {
+        --faults_.progressLockstep;
+        lockstep_ = true;  // until this command ends
+    }
+    if (lockstep_) {
+        progressRead_ = false;
+        cv_.wait(lock, [&] { return progressRead_ || stop_; });
+    }
+}
+
+void Processor::NoteProgressReadLocked(uint32_t address, uint32_t length) {
+    const uint64_t word = uint64_t{commandBlock_} + 4 * kWordProgress;
+    if (lockstep_ && address <= word && word + 4 <= uint64_t{address} + length) {
+        progressRead_ = true;
+        cv_.notify_all();
+    }
 }
 
 ProgrammerInfo Processor::GetProgrammerInfo() {

@@ -631,7 +631,7 @@ class Application final : public IApplication,
         Core::Slot* slot = core_->Find(board, processor);
         if (!slot)
             return kBadIndex;
-        if (static_cast<int32_t>(fault) < 1 || static_cast<int32_t>(fault) > 10)
+        if (static_cast<int32_t>(fault) < 1 || static_cast<int32_t>(fault) > 11)
             return kInvalidArg;
         slot->processor->SetFault(fault, count);
         return kOk;

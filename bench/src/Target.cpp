@@ -133,6 +133,7 @@ bool Processor::ReadMemory(uint32_t address, void* buffer, uint32_t length) {
               if (k == SpanKind::Ram) {
                   std::lock_guard lock(mu_);
                   CopyFromRam(areas_[area], at, out + rel, n);
+                  NoteProgressReadLocked(at, n);
               } else {
                   ok = ok && module_.image.Read(at - module_.desc.flashAddress, out + rel, n);
               }
@@ -325,6 +326,9 @@ void Processor::SetFault(Fault fault, uint32_t count) {
         case Fault::PowerCut:
             f.powerCutAt = count;
             f.flashWrites = 0;
+            break;
+        case Fault::ProgressLockstep:
+            f.progressLockstep = count;
             break;
     }
 }

@@ -39,6 +39,7 @@ struct FaultState {
     int32_t missingEvents = 0;  // 0, or the number of the interface left out
     uint32_t powerCutAt = 0;    // K, 0 = off
     uint32_t flashWrites = 0;   // command 4 writes since the power cut was armed
+    uint32_t progressLockstep = 0;
 };
 
 // What one request brings along, decided when it is made.
@@ -172,7 +173,10 @@ class Processor {
     // Waits out modelled time; false when the programmer is being stopped.
     bool Delay(std::chrono::nanoseconds d);
     bool Stopping();
+    // Sets the progress word; in lock step, waits until the host has read it.
     void Progress(uint32_t value);
+    // With mu_ held: a host read of [address, address + length) happened.
+    void NoteProgressReadLocked(uint32_t address, uint32_t length);
 
     const ProcessorDesc desc_;
     Module& module_;
@@ -198,6 +202,8 @@ class Processor {
     Command command_;
     uint32_t commandsDone_ = 0;
     uint32_t lastCommand_ = 0;
+    bool lockstep_ = false;      // the running command waits for each progress read
+    bool progressRead_ = false;  // the host read the progress word since the last step
     Config config_;
     std::condition_variable cv_;      // command arrival, stop, modelled time
     std::condition_variable idleCv_;  // a command ended

@@ -35,7 +35,7 @@ constexpr const char* kUsage =
     "BOARD, MODULE and PROCESSOR count from 0; processors are numbered across the\n"
     "board, as the debugger lists them. Fault kinds: fail-memory, fail-load,\n"
     "restart-failure, unrequested-halt, unrequested-reset, unrequested-address,\n"
-    "missing-events, refuse, programmer-hang, power-cut.\n"
+    "missing-events, refuse, programmer-hang, power-cut, progress-lockstep.\n"
     "\n"
     "The description comes from --description, QEL4410_BENCH, the \"Description\"\n"
     "setting or the embedded default; the state folder (flash images, stored\n"

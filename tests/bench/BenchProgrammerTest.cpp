@@ -201,6 +201,23 @@ TEST_F(Programmer, EraseCountsSectors) {
     EXPECT_EQ(FlashRead(c, 0x4000, 100), std::vector<uint8_t>(100, 0xFF));
 }
 
+TEST_F(Programmer, InLockStepAPollingHostSeesEveryProgressStep) {
+    Client& c = Proc(0, 0);
+    ASSERT_EQ(StartProgrammer(c), 0u);
+    ASSERT_EQ(control_->SetFault(0, 0, Fault::ProgressLockstep, 1), kOk);
+    c.StartCommand(kCommandBlock, 5, {});
+    // Each step waits for this read, so the word walks 1, 2, ... in order.
+    for (uint32_t step = 1; step <= kFlashSize / kSector; ++step) {
+        uint32_t seen = 0;
+        while ((seen = c.Word(kCommandBlock + 44)) == step - 1) {
+        }
+        ASSERT_EQ(seen, step);
+    }
+    EXPECT_EQ(c.FinishCommand(kCommandBlock), 0u);
+    // Only the armed command ran in lock step: the next one needs no reader.
+    EXPECT_EQ(c.Command(kCommandBlock, 5, {}), 0u);
+}
+
 TEST_F(Programmer, ChipEraseShowsNoProgress) {
     Client& c = Proc(0, 0);
     ASSERT_EQ(StartProgrammer(c), 0u);

@@ -157,6 +157,9 @@ TEST_P(EraseTest, ChipEraseIsAnnouncedSectorEraseShowsProgress) {
     ASSERT_EQ(flash->Commit(), 0) << Describe(flash->GetLastError());
     ASSERT_TRUE(WalkImage(bench.FlashImage(0, c.processor)).terminated);
 
+    // However fast the modelled erase, the engine's polls see its steps.
+    ASSERT_EQ(bench.Control()->SetFault(0, c.processor, qel::bench::Fault::ProgressLockstep, 1),
+              qel::bench::kOk);
     NoticeLog log;
     log.AnswerQuestions(1);  // not used
     ASSERT_EQ(EngineBench::Run(flash, log, [&] { return flash->Erase(); }), 0)
