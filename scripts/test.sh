@@ -6,4 +6,10 @@ scripts/install-deps.sh
 preset="${1:-debug}"
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
-ctest --preset "$preset" -j2
+if ! ctest --preset "$preset" -j2; then
+  # The log's tail is often all that is kept: end it with the failures' own
+  # output, run once more one at a time (this also tells a flaky test).
+  echo "== failed tests, run again one at a time"
+  ctest --preset "$preset" --rerun-failed --output-on-failure || true
+  exit 1
+fi
