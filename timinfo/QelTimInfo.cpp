@@ -15,12 +15,39 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <string>
 #include <system_error>
+#include <thread>
 
 namespace {
 
-thread_local std::string lastError;
+// The last open failure of each thread. Not thread-local storage: this
+// library is loaded and unloaded at run time, and dynamic thread-local
+// storage outliving the library trips up the leak checker at exit.
+class LastErrors {
+  public:
+    void Set(std::string text) {
+        std::lock_guard lock(mutex_);
+        if (text.empty())
+            texts_.erase(std::this_thread::get_id());
+        else
+            texts_[std::this_thread::get_id()] = std::move(text);
+    }
+    // Valid until this thread's next Set.
+    const char* Get() {
+        std::lock_guard lock(mutex_);
+        const auto found = texts_.find(std::this_thread::get_id());
+        return found == texts_.end() ? "" : found->second.c_str();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::map<std::thread::id, std::string> texts_;
+};
+
+LastErrors lastErrors;
 
 bool IsFolder(const std::string& path) {
     std::error_code error;
@@ -55,15 +82,18 @@ int moduleLibraryHandle;
 }  // namespace
 
 QELTIMINFO_API CQelTimInfo* QelTimInfoOpen(uint32_t /*argument*/) {
-    lastError.clear();
+    std::string error;
     try {
-        return new qel::timinfo::CTimDatabase(DataFolder());
+        CQelTimInfo* database = new qel::timinfo::CTimDatabase(DataFolder());
+        lastErrors.Set({});
+        return database;
     } catch (const std::exception& e) {
-        lastError = e.what();
+        error = e.what();
     } catch (...) {
-        lastError = "unexpected failure";
+        error = "unexpected failure";
     }
-    std::fprintf(stderr, "QelTimInfo: %s\n", lastError.c_str());
+    std::fprintf(stderr, "QelTimInfo: %s\n", error.c_str());
+    lastErrors.Set(std::move(error));
     return nullptr;
 }
 
@@ -78,5 +108,5 @@ QELTIMINFO_API void* QelModLibOpen(uint32_t /*argument*/) {
 QELTIMINFO_API void QelModLibClose(void* /*library*/) {}
 
 QELTIMINFO_API const char* QelTimInfoLastError() {
-    return lastError.c_str();
+    return lastErrors.Get();
 }
