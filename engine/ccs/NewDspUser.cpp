@@ -71,11 +71,16 @@ void CNewDspUser::Perform(Op op, Request&& request) {
         throw;
     }
     Wait();
+    const bool completed = done_.load(std::memory_order_acquire);
     done_.store(false, std::memory_order_release);
     pending_.store(Op::None, std::memory_order_release);
 
     switch (GetErrorState()) {
         case NoError:
+            // A wait given up on abort has no result: the request may still
+            // be filling the caller's memory object.
+            if (!completed)
+                QEL_RAISE(ERR_DSP_USER_ABORTED, kSource);
             return;
         case MemoryFailed:
             QEL_RAISE(ERR_CCS_MEMORY_ABORTED, kSource);

@@ -292,8 +292,9 @@ TEST_F(FaultTest, AbortDuringAWaitThatCanNeverEnd) {
     EXPECT_FALSE(deaf.AllConnected());
     EXPECT_FALSE(deaf.IsConnected(IDspUserEvents::kIid));
     std::atomic<bool> returned{false};
+    std::atomic<uint32_t> raised{0};
     std::thread worker([&] {
-        deaf.ReadMem(memory);
+        raised = CodeOf([&] { deaf.ReadMem(memory); });
         returned = true;
     });
     observer.WaitForMemoryDone(1);  // the request went out and was completed
@@ -302,6 +303,7 @@ TEST_F(FaultTest, AbortDuringAWaitThatCanNeverEnd) {
     deaf.Abort();
     worker.join();
     EXPECT_TRUE(returned);
+    EXPECT_EQ(raised, ERR_DSP_USER_ABORTED);  // the user never heard the completion
     EXPECT_STREQ(deaf.PendingOperation(), "");
 }
 

@@ -149,13 +149,14 @@ INSTANTIATE_TEST_SUITE_P(All, OperationTest,
                          testing::Values(kHalt, kLoad, kReadMem, kWriteMem, kReset),
                          [](const testing::TestParamInfo<Operation>& p) { return p.param.name; });
 
-TEST_F(DspUserTest, AbortDuringTheWaitEndsItAndTheOperationReturns) {
+TEST_F(DspUserTest, AbortDuringTheWaitEndsItAndTheOperationFails) {
     StartAndWaitForRequest(kReadMem);
     EXPECT_STREQ(user.PendingOperation(), "ReadMem");
     user.Abort();
     worker.join();
     EXPECT_TRUE(returned);
-    EXPECT_EQ(raised, 0u);
+    // Not a success: the read never completed.
+    EXPECT_EQ(raised, ERR_DSP_USER_ABORTED);
     EXPECT_STREQ(user.PendingOperation(), "");
     EXPECT_EQ(CodeOf([&] { user.Halt(); }), ERR_DSP_USER_ABORTED);
 }
