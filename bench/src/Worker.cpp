@@ -1,9 +1,24 @@
 #include "Worker.h"
 
+#include <pthread.h>
+
 namespace qel::bench {
 
 namespace {
-thread_local bool tOnWorker = false;
+// Marks the threads that run a worker's loop. A pthread key rather than
+// thread-local storage: this library may be loaded and unloaded at run time,
+// and dynamic thread-local storage outliving it trips up the leak checker at
+// exit. Nothing to free either, so a worker that shut itself down may end
+// after exit's destructors.
+pthread_key_t WorkerKey() {
+    static const pthread_key_t key = [] {
+        pthread_key_t made{};
+        pthread_key_create(&made, nullptr);
+        return made;
+    }();
+    return key;
+}
+
 // A client that polls for completion gets its next request in quickly; a
 // short spin before parking saves the thread wake-up on each of them.
 constexpr auto kSpin = std::chrono::microseconds(50);
@@ -24,7 +39,7 @@ Worker::~Worker() {
 }
 
 bool Worker::OnAnyWorker() {
-    return tOnWorker;
+    return pthread_getspecific(WorkerKey()) != nullptr;
 }
 
 void Worker::Post(std::function<void()> job) {
@@ -39,7 +54,7 @@ void Worker::Post(std::function<void()> job) {
 }
 
 void Worker::Loop() {
-    tOnWorker = true;
+    pthread_setspecific(WorkerKey(), this);
     {
         // Start() publishes id_ under the lock.
         std::lock_guard lock(mu_);

@@ -163,6 +163,8 @@ uint32_t Sink::Release() {
 }
 
 void Sink::Add(Event e) {
+    if (onEvent)
+        onEvent(e);
     std::lock_guard lock(mu_);
     events_.push_back(e);
     cv_.notify_all();

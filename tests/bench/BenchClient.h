@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -92,6 +93,9 @@ class Sink final : public IDspUserEvents,
     // Waits until an event of that kind sits at index >= from; its index.
     size_t WaitFor(Event::Kind kind, size_t from);
     Event At(size_t index) const;
+    // Runs on the bench's thread for each event, before it is recorded. Set
+    // it before the requests whose events it should see.
+    std::function<void(const Event&)> onEvent;
 
     HResult OnTextRequest(std::string* text) override;
     HResult OnRunning() override { return kOk; }

@@ -313,5 +313,22 @@ TEST(Guids, PrintInRegistryForm) {
     EXPECT_EQ(QelBenchLockName(), "TiGoCodeComposerMutex{DE4FA3E7-B47F-11D1-B009-0040055C1953}");
 }
 
+TEST_F(Interfaces, WaitsAskedFromANotificationAreRefused) {
+    Client& c = Proc(0, 0);
+    std::vector<HResult> answers;  // written on the bench's thread
+    c.Events().onEvent = [&](const Event&) {
+        answers.push_back(control_->WaitIdle());
+        answers.push_back(control_->WaitProgrammerIdle(0, 0));
+    };
+    c.Halt();
+    // From the test's own thread the wait is served, and afterwards no
+    // notification is on its way.
+    ASSERT_EQ(control_->WaitIdle(), kOk);
+    c.Events().onEvent = nullptr;
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0], kWrongThread);
+    EXPECT_EQ(answers[1], kWrongThread);
+}
+
 }  // namespace
 }  // namespace benchtest

@@ -3,12 +3,8 @@
 #include "QelTimInfoLoad.h"
 #include "tests/timinfo/TimInfoTestSupport.h"
 
-#include "platform/DynamicLibrary.h"
-
-#include <elf.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <ostream>
 #include <string>
 
@@ -27,24 +23,6 @@ TEST(TimInfoLoadTest, BindsTheRealLibraryAndOpensItsDatabase) {
     EXPECT_GT(database->Count(), 0u);
     EXPECT_NE(database->FindByName("QT-6201"), nullptr);
     loader.QelTimInfoClose(database);
-}
-
-// The library is loaded and unloaded while programs run. Thread-local storage
-// in it would outlive it: the leak checker then reads the freed storage at
-// exit and crashes.
-TEST(TimInfoLoadTest, TheLibraryHasNoThreadLocalStorage) {
-    const std::string path = platform::DynamicLibrary::ExecutableFolder() + "/libQelTimInfo.so";
-    std::ifstream file(path, std::ios::binary);
-    Elf64_Ehdr header{};
-    ASSERT_TRUE(file.read(reinterpret_cast<char*>(&header), sizeof header)) << path;
-    ASSERT_EQ(header.e_ident[EI_CLASS], ELFCLASS64);
-    ASSERT_EQ(header.e_phentsize, sizeof(Elf64_Phdr));
-    for (unsigned i = 0; i < header.e_phnum; ++i) {
-        Elf64_Phdr segment{};
-        file.seekg(static_cast<std::streamoff>(header.e_phoff + i * sizeof segment));
-        ASSERT_TRUE(file.read(reinterpret_cast<char*>(&segment), sizeof segment));
-        EXPECT_NE(segment.p_type, static_cast<Elf64_Word>(PT_TLS)) << "segment " << i;
-    }
 }
 
 TEST(TimInfoLoadTest, TwoBindersOfOneLibraryAreIndependent) {
