@@ -102,19 +102,6 @@ pid_t Spawn(const std::vector<std::string>& argv, int stdinFd, int stdoutFd,
     return pid;
 }
 
-int WaitExit(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return -1;
-}
-
 int RunUnprivileged(const std::function<int()>& body) {
     const pid_t pid = fork();
     if (pid < 0)

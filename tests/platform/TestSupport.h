@@ -1,6 +1,8 @@
 // Scratch folders, environment and child processes for the platform tests.
 #pragma once
 
+#include "tests/fixtures/ChildProcess.h"
+
 #include <sys/types.h>
 
 #include <functional>
@@ -38,8 +40,7 @@ std::string HelperPath();
 // env entries "NAME=value" override the inherited environment.
 pid_t Spawn(const std::vector<std::string>& argv, int stdinFd, int stdoutFd,
             const std::vector<std::string>& env);
-// The exit code, or 128 + signal.
-int WaitExit(pid_t pid);
+using qel::fixtures::WaitExit;
 
 // Runs body in a forked child and returns its exit code (the body's result).
 // When the tests run as root the child first becomes "nobody", so that

@@ -1,6 +1,7 @@
 #include "QelFlashRunner.h"
 
 #include "platform/DynamicLibrary.h"
+#include "tests/fixtures/ChildProcess.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -17,6 +18,8 @@ extern char** environ;
 
 namespace qel::programmer_test {
 
+using qel::fixtures::WaitExit;
+
 namespace {
 
 std::string ReadFile(const std::string& path) {
@@ -24,19 +27,6 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-int WaitExit(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return -1;
 }
 
 struct Argv {
