@@ -1,4 +1,5 @@
 #include "Server.h"
+#include "ComportLink.h"
 
 #include "Settings.h"
 
@@ -589,6 +590,8 @@ class Application final : public IApplication,
             *out = static_cast<IConnectionPointContainer*>(this);
         else if (iid == IBenchControl::kIid)
             *out = static_cast<IBenchControl*>(this);
+        else if (iid == IComportLink::kIid)
+            return CreateComportLink(core_, out);
         else
             return kNoInterface;
         AddRef();

@@ -51,6 +51,10 @@ class Core {
     // Blocks until the queues of all boards have run dry.
     void DrainAll();
 
+    // Boards taken out of the carrier-board driver's scan (ComportLink.cpp).
+    std::mutex comportMu;
+    std::vector<int32_t> absentCarriers;
+
   private:
     Core() = default;
 

@@ -19,6 +19,8 @@
 
 namespace qel::bench {
 
+struct BootImage;
+
 struct Module {
     Module(ModuleDesc d, const std::string& imagePath)
         : desc(std::move(d)), image(imagePath, desc.flashSize, desc.sectorSize) {}
@@ -95,6 +97,9 @@ class Processor {
     bool Load(const std::string& path, std::string& error);
     // Starts the loaded program; a programmer image starts the model.
     void Run();
+    // The boot loader's part of a comport boot (ComportLink.cpp): halts and
+    // writes the image's records, checked already, and sets the entry point.
+    void BootLoad(const uint8_t* image, const BootImage& boot);
 
     int32_t ExecState();
     bool Dead();

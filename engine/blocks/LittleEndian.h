@@ -1,20 +1,11 @@
 // 32-bit little-endian words in byte buffers (flash images, boot files).
 #pragma once
 
-#include <cstdint>
+#include "include/LittleEndian.h"
 
 namespace qel::blocks {
 
-inline uint32_t GetLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-inline void PutLe32(uint8_t* p, uint32_t value) {
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
-    p[2] = static_cast<uint8_t>(value >> 16);
-    p[3] = static_cast<uint8_t>(value >> 24);
-}
+using qel::GetLe32;
+using qel::PutLe32;
 
 }  // namespace qel::blocks

@@ -1,6 +1,7 @@
 #include "engine/formats/ObjFile.h"
 
 #include "engine/Exc.h"
+#include "include/LittleEndian.h"
 #include "platform/TempFolder.h"
 
 #include <algorithm>
@@ -16,14 +17,8 @@ namespace {
 
 constexpr const char* kSource = "ObjFile";
 
-uint16_t Get16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+using qel::GetLe16;
+using qel::GetLe32;
 
 void Put16(std::vector<uint8_t>& out, uint16_t v) {
     out.push_back(static_cast<uint8_t>(v));
@@ -44,17 +39,17 @@ std::string BaseName(const std::string& path) {
 CoffSectionHeader DecodeSection(const uint8_t* p) {
     CoffSectionHeader h;
     memcpy(h.name, p, 8);
-    h.physicalAddress = Get32(p + 8);
-    h.virtualAddress = Get32(p + 12);
-    h.size = Get32(p + 16);
-    h.rawDataOffset = Get32(p + 20);
-    h.relocationOffset = Get32(p + 24);
-    h.lineNumberOffset = Get32(p + 28);
-    h.relocationCount = Get32(p + 32);
-    h.lineNumberCount = Get32(p + 36);
-    h.flags = Get32(p + 40);
-    h.reserved = Get16(p + 44);
-    h.page = Get16(p + 46);
+    h.physicalAddress = GetLe32(p + 8);
+    h.virtualAddress = GetLe32(p + 12);
+    h.size = GetLe32(p + 16);
+    h.rawDataOffset = GetLe32(p + 20);
+    h.relocationOffset = GetLe32(p + 24);
+    h.lineNumberOffset = GetLe32(p + 28);
+    h.relocationCount = GetLe32(p + 32);
+    h.lineNumberCount = GetLe32(p + 36);
+    h.flags = GetLe32(p + 40);
+    h.reserved = GetLe16(p + 44);
+    h.page = GetLe16(p + 46);
     return h;
 }
 
@@ -137,14 +132,14 @@ void CObjFile::Parse() {
         Damaged("%llu bytes, too short for a COFF file header",
                 static_cast<unsigned long long>(fileSize));
     }
-    fileHeader_.versionId = Get16(p);
-    fileHeader_.sectionCount = Get16(p + 2);
-    fileHeader_.timeStamp = Get32(p + 4);
-    fileHeader_.symbolTableOffset = Get32(p + 8);
-    fileHeader_.symbolCount = Get32(p + 12);
-    fileHeader_.optionalHeaderSize = Get16(p + 16);
-    fileHeader_.flags = Get16(p + 18);
-    fileHeader_.targetId = Get16(p + 20);
+    fileHeader_.versionId = GetLe16(p);
+    fileHeader_.sectionCount = GetLe16(p + 2);
+    fileHeader_.timeStamp = GetLe32(p + 4);
+    fileHeader_.symbolTableOffset = GetLe32(p + 8);
+    fileHeader_.symbolCount = GetLe32(p + 12);
+    fileHeader_.optionalHeaderSize = GetLe16(p + 16);
+    fileHeader_.flags = GetLe16(p + 18);
+    fileHeader_.targetId = GetLe16(p + 20);
 
     const uint32_t optionalSize = fileHeader_.optionalHeaderSize;
     if (optionalSize != 0 && optionalSize != COFF_OPTIONAL_HEADER_SIZE) {
@@ -154,21 +149,21 @@ void CObjFile::Parse() {
     const uint64_t tableStart = COFF_FILE_HEADER_SIZE + optionalSize;
     const uint64_t tableEnd =
         tableStart + uint64_t{COFF_SECTION_HEADER_SIZE} * fileHeader_.sectionCount;
-    if (tableEnd > fileSize) {
+    if (!qel::InsideImage(0, tableEnd, fileSize)) {
         Damaged("headers of %u sections end at byte %llu, file has %llu", fileHeader_.sectionCount,
                 static_cast<unsigned long long>(tableEnd),
                 static_cast<unsigned long long>(fileSize));
     }
     if (optionalSize != 0) {
         const uint8_t* o = p + COFF_FILE_HEADER_SIZE;
-        optionalHeader_.magic = Get16(o);
-        optionalHeader_.versionStamp = Get16(o + 2);
-        optionalHeader_.codeSize = Get32(o + 4);
-        optionalHeader_.initialisedDataSize = Get32(o + 8);
-        optionalHeader_.uninitialisedDataSize = Get32(o + 12);
-        optionalHeader_.entryPoint = Get32(o + 16);
-        optionalHeader_.codeStart = Get32(o + 20);
-        optionalHeader_.dataStart = Get32(o + 24);
+        optionalHeader_.magic = GetLe16(o);
+        optionalHeader_.versionStamp = GetLe16(o + 2);
+        optionalHeader_.codeSize = GetLe32(o + 4);
+        optionalHeader_.initialisedDataSize = GetLe32(o + 8);
+        optionalHeader_.uninitialisedDataSize = GetLe32(o + 12);
+        optionalHeader_.entryPoint = GetLe32(o + 16);
+        optionalHeader_.codeStart = GetLe32(o + 20);
+        optionalHeader_.dataStart = GetLe32(o + 24);
         hasOptionalHeader_ = true;
     }
 
@@ -182,7 +177,7 @@ void CObjFile::Parse() {
         // Uninitialised sections and those without a file offset have no
         // bytes in the file; everything else must lie wholly inside it.
         if (h.size != 0 && h.rawDataOffset != 0 && !(h.flags & COFF_SECTION_UNINITIALISED) &&
-            uint64_t{h.rawDataOffset} + h.size > fileSize) {
+            !qel::InsideImage(h.rawDataOffset, h.size, fileSize)) {
             Damaged("section %u (%.40s) data 0x%X+0x%X outside the file (0x%llX bytes)", i,
                     sectionNames_.back().c_str(), h.rawDataOffset, h.size,
                     static_cast<unsigned long long>(fileSize));
@@ -195,7 +190,7 @@ void CObjFile::Parse() {
 std::string CObjFile::ReadName(const char* field, const char* owner) const {
     if (field[0] != '\0')
         return std::string(field, strnlen(field, 8));
-    const uint32_t offset = Get32(reinterpret_cast<const uint8_t*>(field) + 4);
+    const uint32_t offset = GetLe32(reinterpret_cast<const uint8_t*>(field) + 4);
     // An all-zero name field (as in the temporary files) is an empty name,
     // not the bytes of the string table's length word.
     if (offset == 0)
@@ -308,7 +303,7 @@ bool CObjFile::FindSymbol(const char* name, uint32_t* value) const {
         snprintf(owner, sizeof(owner), "symbol %llu", static_cast<unsigned long long>(i));
         if (ReadName(reinterpret_cast<const char*>(entry), owner) == name) {
             if (value)
-                *value = Get32(entry + 8);
+                *value = GetLe32(entry + 8);
             return true;
         }
         i += 1 + entry[17];  // auxiliary entries follow their symbol
