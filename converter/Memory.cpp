@@ -64,9 +64,9 @@ bool CMemory::Reserve(uint32_t size, uint32_t address) {
         } else if (end == regionEnd) {
             r->size -= size;
         } else {
-            r->next = std::make_unique<Region>(Region{static_cast<uint32_t>(regionEnd - end),
-                                                      static_cast<uint32_t>(end),
-                                                      std::move(r->next)});
+            r->next =
+                std::make_unique<Region>(Region{static_cast<uint32_t>(regionEnd - end),
+                                                static_cast<uint32_t>(end), std::move(r->next)});
             r->size = address - r->start;
         }
         return true;

@@ -74,8 +74,8 @@ void CObjectFile::Check() {
     for (int i = 0; i < GetSectionCount(); ++i) {
         const Section s = GetSection(i);
         // Rounded up to whole words, the size must still fit a length word.
-        if (IsLoadable(i) && (!qel::InsideImage(s.rawDataOffset, s.size, fileSize) ||
-                              s.size > UINT32_MAX - 3)) {
+        if (IsLoadable(i) &&
+            (!qel::InsideImage(s.rawDataOffset, s.size, fileSize) || s.size > UINT32_MAX - 3)) {
             throw QelExcept(qel::drv::kErrCoffSectionOutside, __LINE__, kSource,
                             kSectionOutsideText, static_cast<uint32_t>(i));
         }
@@ -129,13 +129,24 @@ bool CObjectFile::WriteData(std::FILE* out, const Section& s, uint32_t from,
 bool CObjectFile::WriteNewFormat(const char* timType, std::FILE* out) const {
     if (!IsExecutable())
         Raise(qel::drv::kErrCoffNotExecutable, __LINE__);
+    CMemory memory(timType);
+    return WriteNewFormat(memory, out);
+}
+
+bool CObjectFile::WriteOldFormat(const char* timType, std::FILE* out) const {
+    if (!IsExecutable())
+        Raise(qel::drv::kErrCoffNotExecutable, __LINE__);
+    CMemory memory(timType);
+    return WriteOldFormat(memory, out);
+}
+
+bool CObjectFile::WriteNewFormat(CMemory& memory, std::FILE* out) const {
+    if (!IsExecutable())
+        Raise(qel::drv::kErrCoffNotExecutable, __LINE__);
+    ReserveSections(memory, true);
     uint32_t loader = 0;
-    {
-        CMemory memory(timType);
-        ReserveSections(memory, true);
-        if (!memory.AllocateHigh(qel::comport::kBootLoaderReserve, &loader))
-            Raise(qel::drv::kErrCoffBootLoader, __LINE__);
-    }
+    if (!memory.AllocateHigh(qel::comport::kBootLoaderReserve, &loader))
+        Raise(qel::drv::kErrCoffBootLoader, __LINE__);
     const uint32_t align = qel::comport::kBootLoaderAlign;
     loader = (loader + align - 1) & ~(align - 1);
 
@@ -158,17 +169,14 @@ bool CObjectFile::WriteNewFormat(const char* timType, std::FILE* out) const {
     return ok && PutWords(out, {0, GetEntryPoint()});
 }
 
-bool CObjectFile::WriteOldFormat(const char* timType, std::FILE* out) const {
+bool CObjectFile::WriteOldFormat(CMemory& memory, std::FILE* out) const {
     if (!IsExecutable())
         Raise(qel::drv::kErrCoffNotExecutable, __LINE__);
-    {
-        CMemory memory(timType);
-        // A section without file data is still placed in the old format.
-        ReserveSections(memory, false);
-    }
-    bool ok = PutWords(out, {qel::comport::kOldMarker, qel::comport::kOldBusControl,
-                             qel::comport::kOldBusControl, qel::comport::kOldLoaderVersion,
-                             GetEntryPoint(), 0});
+    // A section without file data is still placed in the old format.
+    ReserveSections(memory, false);
+    bool ok = PutWords(
+        out, {qel::comport::kOldMarker, qel::comport::kOldBusControl, qel::comport::kOldBusControl,
+              qel::comport::kOldLoaderVersion, GetEntryPoint(), 0});
     for (int i = 0; ok && i < GetSectionCount(); ++i) {
         if (!IsLoadable(i))
             continue;

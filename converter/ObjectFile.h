@@ -56,6 +56,9 @@ class CObjectFile {
     // leaves the output untouched. False when writing to `out` failed.
     bool WriteOldFormat(const char* timType, std::FILE* out) const;
     bool WriteNewFormat(const char* timType, std::FILE* out) const;
+    // The same against a memory map at hand, which the checks use up.
+    bool WriteOldFormat(CMemory& memory, std::FILE* out) const;
+    bool WriteNewFormat(CMemory& memory, std::FILE* out) const;
 
   private:
     void Check();

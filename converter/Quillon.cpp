@@ -44,8 +44,8 @@ void ReadBoardNumber(const std::string& text, int& number) {
         value = std::min<int64_t>(value * 10 + (text[i] - '0'), int64_t{INT32_MAX} + 1);
     }
     if (digits)
-        number = static_cast<int>(
-            std::clamp<int64_t>(negative ? -value : value, INT32_MIN, INT32_MAX));
+        number =
+            static_cast<int>(std::clamp<int64_t>(negative ? -value : value, INT32_MIN, INT32_MAX));
 }
 
 void PrintError(std::FILE* out, uint32_t code, const char* message) {
@@ -53,14 +53,15 @@ void PrintError(std::FILE* out, uint32_t code, const char* message) {
 }
 
 void PrintUsage(std::FILE* out) {
-    std::fputs("Program use: Quillon [Source] [Output] \\T[TIMType] [\\N]\n"
-               "For example: Quillon file.out output.bin \\TQEL120 \\N\n"
-               "where: \n"
-               "       \\N - Target used with new format boot loader\n"
-               " and:  TIMType is one of the valid TIM types:\n"
-               " For a complete list of TIM types:   use 'Quillon \\L'\n"
-               " To download the file to the DSP via the host comport use \\D[boardno]\n",
-               out);
+    std::fputs(
+        "Program use: Quillon [Source] [Output] \\T[TIMType] [\\N]\n"
+        "For example: Quillon file.out output.bin \\TQEL120 \\N\n"
+        "where: \n"
+        "       \\N - Target used with new format boot loader\n"
+        " and:  TIMType is one of the valid TIM types:\n"
+        " For a complete list of TIM types:   use 'Quillon \\L'\n"
+        " To download the file to the DSP via the host comport use \\D[boardno]\n",
+        out);
 }
 
 // The names whose "TimType" has its low two bits equal to 1.
@@ -99,8 +100,7 @@ int Download(CQelDrvLoad& driver, const std::string& path, int boardNumber, std:
     int result = kExitNotDownloaded;
     if (driver.QelGetBoardCount() == 0) {
         std::fputs("No Halvern carrier pboards found\n", out);
-    } else if (CQelBoard* board = driver.QelOpenBoard(static_cast<uint32_t>(boardNumber));
-               !board) {
+    } else if (CQelBoard* board = driver.QelOpenBoard(static_cast<uint32_t>(boardNumber)); !board) {
         std::fputs("Could not open the carrier board\n", out);
     } else {
         std::fputs("Reset TIM.\n", out);
@@ -161,9 +161,10 @@ int Run(const std::vector<std::string>& args, std::FILE* out) {
         return kExitFailed;
     }
 
-    std::fputs("Quillon - QEL4410 comport image converter\n"
-               "Utility to convert a coff file to a comport data file. (Ver 2.03)\n",
-               out);
+    std::fputs(
+        "Quillon - QEL4410 comport image converter\n"
+        "Utility to convert a coff file to a comport data file. (Ver 2.03)\n",
+        out);
 
     Options options;
     for (const std::string& arg : args) {
@@ -186,9 +187,8 @@ int Run(const std::vector<std::string>& args, std::FILE* out) {
         std::fputs("Error:  No TIM type specified\n", out);
         return kExitFailed;
     }
-    std::fputs(options.newFormat ? "File Format: New bootloader\n"
-                                 : "File Format: Old bootloader\n",
-               out);
+    std::fputs(
+        options.newFormat ? "File Format: New bootloader\n" : "File Format: Old bootloader\n", out);
 
     try {
         const int converted = Convert(args, options, out);

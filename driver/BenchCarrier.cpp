@@ -27,8 +27,7 @@ uint32_t BenchCarrier::Open() {
     IUnknown* object = nullptr;
     if (Failed(QelBenchGetActiveObject(kClsidApplication, &object)) || !object) {
         void* created = nullptr;
-        if (Failed(QelBenchCreateInstance(kClsidApplication, IUnknown::kIid, &created)) ||
-            !created)
+        if (Failed(QelBenchCreateInstance(kClsidApplication, IUnknown::kIid, &created)) || !created)
             return kErrCarrierInterface;
         object = static_cast<IUnknown*>(created);
         if (Failed(QelBenchRun(object))) {

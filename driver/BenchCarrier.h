@@ -30,8 +30,7 @@ class BenchCarrier {
 
     uint32_t ResetTim(int32_t benchBoard) const;
     // Driver error code: 0, or the link's refusal (reason set).
-    uint32_t SendBootImage(int32_t benchBoard, const std::string& image,
-                           std::string& reason) const;
+    uint32_t SendBootImage(int32_t benchBoard, const std::string& image, std::string& reason) const;
 
   private:
     bench::IApplication* application_ = nullptr;

@@ -8,7 +8,7 @@
 #define QELDRV_API extern "C" __attribute__((visibility("default")))
 
 struct QelBoardInfo {
-    uint32_t index;      // carrier board number, from 0
+    uint32_t index;       // carrier board number, from 0
     uint32_t benchBoard;  // the board of the bench it stands for
     uint32_t processors;  // on the modules seated on it
     char name[128];

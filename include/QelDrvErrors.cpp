@@ -17,7 +17,9 @@ constexpr ErrorEntry kTable[] = {
     {0x30002, "Not a valid .coff file format. (Wrong header size)"},
     {0x30003, "Not a valid .coff file format. (No optional header)"},
     {0x30004, "The .coff file is not executable."},
-    {0x30005, "At least one of the sections specified in the .coff file \ncould not be placed in the DSP memory space."},
+    {0x30005,
+     "At least one of the sections specified in the .coff file \ncould not be placed in the DSP "
+     "memory space."},
     {0x30007, "Could not re-locate the boot loader."},
     {0x30008, "Unknown TIM type specified."},
     {0x40001, "Invalid mailbox number specified."},

@@ -53,9 +53,12 @@ bool ReadBootImage(const uint8_t* image, uint32_t length, BootImage& out, std::s
         return false;
     }
     if (marker == comport::kOldMarker) {
-        const uint32_t expected[comport::kOldHeaderWords] = {
-            comport::kOldMarker, comport::kOldBusControl, comport::kOldBusControl,
-            comport::kOldLoaderVersion, 0, 0};
+        const uint32_t expected[comport::kOldHeaderWords] = {comport::kOldMarker,
+                                                             comport::kOldBusControl,
+                                                             comport::kOldBusControl,
+                                                             comport::kOldLoaderVersion,
+                                                             0,
+                                                             0};
         for (uint32_t i = 1; i < comport::kOldHeaderWords; ++i) {
             uint32_t word = 0;
             if (!in.Next(word)) {

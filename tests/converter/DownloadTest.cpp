@@ -162,9 +162,11 @@ TEST_F(DownloadTest, EverySectionLandsAtItsLoadAddressAndTheProcessorRunsFromThe
 TEST_F(DownloadTest, ImageTheBootLoaderRefusesIsADownloadFailure) {
     // Converted for a memory the board does not have: the record lands
     // outside the target's memory.
-    const std::string source = temp_.Write(
-        "elsewhere.out",
-        CoffBuilder().SetEntryPoint(0x40000000).AddSection(".text", 0x40000000, Pattern(64)).Build());
+    const std::string source =
+        temp_.Write("elsewhere.out", CoffBuilder()
+                                         .SetEntryPoint(0x40000000)
+                                         .AddSection(".text", 0x40000000, Pattern(64))
+                                         .Build());
     const Outcome o = Quillon({source, temp_.File("elsewhere.bin"), "\\TELSEWHERE", "\\D0"});
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.out.find("Downloading DSP application.\n"
@@ -199,8 +201,7 @@ TEST_F(DownloadTest, DamagedImagesAreRefusedAndChangeNothing) {
     const Case cases[] = {
         {"length word not a multiple of 4", oldImage(14, 0x100).Get(), 0xC000A},
         {"length word past the end of the image", oldImage(0x20, 0x100).Get(), 0xC000A},
-        {"length word above the record limit", newImage(0x80F00000, 0x40000, 0x100).Get(),
-         0xC000A},
+        {"length word above the record limit", newImage(0x80F00000, 0x40000, 0x100).Get(), 0xC000A},
         {"record past the memory", oldImage(16, 0x3FFF8).Get(), 0xC000A},
         {"record where there is no memory", newImage(0x80F00000, 16, 0x40000000).Get(), 0xC000A},
         {"record over the boot loader", newImage(0x80F00000, 16, 0x80F00FF0).Get(), 0xC000A},

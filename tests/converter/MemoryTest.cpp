@@ -43,9 +43,12 @@ TEST(MemoryTest, ReserveFailsOutsideEveryFreeRegion) {
         uint32_t size, address;
     };
     const Case cases[] = {
-        {"before", 0x10, 0xF00},           {"after", 0x10, 0x4000},
-        {"past the end", 0x20, 0x1FF0},    {"straddling two regions", 0x20, 0x2FF0},
-        {"wraps around", 0x20, 0xFFFFFFF0}, {"already taken", 0x10, 0x1100},
+        {"before", 0x10, 0xF00},
+        {"after", 0x10, 0x4000},
+        {"past the end", 0x20, 0x1FF0},
+        {"straddling two regions", 0x20, 0x2FF0},
+        {"wraps around", 0x20, 0xFFFFFFF0},
+        {"already taken", 0x10, 0x1100},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -74,7 +77,8 @@ TEST(MemoryTest, AllocateHighTakesTheTopOfTheFirstRegionLargeEnough) {
 
 TEST(MemoryTest, TimTypeMemoryEntriesAreListedInReverseOrder) {
     fixtures::TestTempDir temp;
-    TimFolder tims(temp, {{"MAP", 0x11, {{0x0, 0x10000}, {0x80000, 0x20010}, {0x90000000, 0x100}}}});
+    TimFolder tims(temp,
+                   {{"MAP", 0x11, {{0x0, 0x10000}, {0x80000, 0x20010}, {0x90000000, 0x100}}}});
     const CMemory memory("MAP");
     EXPECT_EQ(List(memory), (Regions{{0x90000000, 0x100}, {0x80000, 0x20010}, {0x0, 0x10000}}));
     const QELExc e = Raised([] { CMemory unknown("NOSUCH"); });

@@ -59,8 +59,9 @@ TEST_F(ObjectFileTest, TenByteSectionIsOneRecordOfTwelveWithTheBytesThatFollowIn
     const std::vector<uint8_t> coff = Executable().AddSection(s).Build(&layout);
     const uint8_t* data = coff.data() + layout.rawDataOffsets[0];
 
-    EXPECT_EQ(Convert(coff, "TWO-REGION", true),
-              Bytes().Words({0xBBBB0002, 0x9F000, 12, 0x100}).Raw(data, 12).Words({0, kEntry}).Get());
+    EXPECT_EQ(
+        Convert(coff, "TWO-REGION", true),
+        Bytes().Words({0xBBBB0002, 0x9F000, 12, 0x100}).Raw(data, 12).Words({0, kEntry}).Get());
     EXPECT_EQ(Convert(coff, "TWO-REGION", false),
               OldHeader().Words({12, 0x100}).Raw(data, 12).Words({0}).Get());
 }
@@ -100,8 +101,10 @@ TEST_F(ObjectFileTest, SectionsWithoutTargetBytesAreNeitherPlacedNorWritten) {
         uint32_t flags;
         std::optional<uint32_t> size;
     };
-    const Case cases[] = {{"dummy", 0x01, {}},         {"no load", 0x02, {}},
-                          {"copy", 0x10, {}},          {"uninitialised", 0x80, {}},
+    const Case cases[] = {{"dummy", 0x01, {}},
+                          {"no load", 0x02, {}},
+                          {"copy", 0x10, {}},
+                          {"uninitialised", 0x80, {}},
                           {"size 0", 0x20, 0u}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -110,8 +113,9 @@ TEST_F(ObjectFileTest, SectionsWithoutTargetBytesAreNeitherPlacedNorWritten) {
         const std::vector<uint8_t> coff =
             Executable().AddSection(Section(0x200, Pattern(8))).AddSection(skipped).Build();
         const std::vector<uint8_t> data = Pattern(8);
-        EXPECT_EQ(Convert(coff, "TWO-REGION", true),
-                  Bytes().Words({0xBBBB0002, 0x9F000, 8, 0x200}).Raw(data).Words({0, kEntry}).Get());
+        EXPECT_EQ(
+            Convert(coff, "TWO-REGION", true),
+            Bytes().Words({0xBBBB0002, 0x9F000, 8, 0x200}).Raw(data).Words({0, kEntry}).Get());
         EXPECT_EQ(Convert(coff, "TWO-REGION", false),
                   OldHeader().Words({8, 0x200}).Raw(data).Words({0}).Get());
     }
@@ -138,8 +142,10 @@ TEST_F(ObjectFileTest, SectionWithoutRawDataIsPlacedInTheOldFormatButNeverWritte
 TEST_F(ObjectFileTest, BootLoaderGoesToTheTopOfTheFirstFreeRegionInTheList) {
     // The list holds the second "Memory" entry first: 0x80000 + 0x20010 -
     // 0x1020 = 0x9EFF0, rounded up to 32 bytes.
-    const std::vector<uint8_t> coff =
-        Executable().AddSection(Section(0x0, Pattern(16))).AddSection(Section(0x8000, Pattern(4))).Build();
+    const std::vector<uint8_t> coff = Executable()
+                                          .AddSection(Section(0x0, Pattern(16)))
+                                          .AddSection(Section(0x8000, Pattern(4)))
+                                          .Build();
     const std::vector<uint8_t> image = Convert(coff, "TWO-REGION", true);
     ASSERT_GE(image.size(), 8u);
     EXPECT_EQ(firmware::PeekU32(image, 4), 0x9F000u);
@@ -161,20 +167,23 @@ TEST_F(ObjectFileTest, SectionsThatDoNotFitTheMemoryFail) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         CoffBuilder coff = Executable();
-        for (const auto& [address, size] : c.sections) coff.AddSection(Section(address, Pattern(size)));
+        for (const auto& [address, size] : c.sections)
+            coff.AddSection(Section(address, Pattern(size)));
         const std::vector<uint8_t> bytes = coff.Build();
         for (bool newFormat : {false, true}) {
             const QELExc e = Raised([&] { Convert(bytes, c.tim, newFormat); });
             EXPECT_EQ(e.code, 0x30005u);
-            EXPECT_STREQ(e.message, "At least one of the sections specified in the .coff file \n"
-                                    "could not be placed in the DSP memory space.");
+            EXPECT_STREQ(e.message,
+                         "At least one of the sections specified in the .coff file \n"
+                         "could not be placed in the DSP memory space.");
             EXPECT_STREQ(e.file, "qeldrv\\memory");
         }
     }
 }
 
 TEST_F(ObjectFileTest, NoRoomForTheBootLoaderFailsInTheNewFormatOnly) {
-    const std::vector<uint8_t> coff = Executable().AddSection(Section(0x1000, Pattern(0x80))).Build();
+    const std::vector<uint8_t> coff =
+        Executable().AddSection(Section(0x1000, Pattern(0x80))).Build();
     const QELExc e = Raised([&] { Convert(coff, "TIGHT", true); });
     EXPECT_EQ(e.code, 0x30007u);
     EXPECT_STREQ(e.message, "Could not re-locate the boot loader.");
@@ -204,8 +213,7 @@ TEST_F(ObjectFileTest, WriterErrors) {
     const Case cases[] = {
         {"not executable", notExecutable, "TWO-REGION", 0x30004,
          "The .coff file is not executable.", "qeldrv\\objectfile"},
-        {"unknown TIM", plain, "NOSUCH", 0x30008, "Unknown TIM type specified.",
-         "qeldrv\\memory"},
+        {"unknown TIM", plain, "NOSUCH", 0x30008, "Unknown TIM type specified.", "qeldrv\\memory"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -9,11 +9,22 @@
 
 namespace {
 
-const char* const kFunctions[] = {
-    "QelOpen",         "QelClose",          "QelOpenBoard",          "QelCloseBoard",
-    "QelGetBoardInfo", "QelGetBoardCount",  "QelGetError",           "QelSetRefreshCallback",
-    "QelSetHWStatusCallback", "QelGetBoardIndex", "QelGetDLLVer",    "QelGetDLLBuildNo",
-    "QelGetPluginVersion",    "QelGetFactory",    "QelStartScan",    "QelStopScan"};
+const char* const kFunctions[] = {"QelOpen",
+                                  "QelClose",
+                                  "QelOpenBoard",
+                                  "QelCloseBoard",
+                                  "QelGetBoardInfo",
+                                  "QelGetBoardCount",
+                                  "QelGetError",
+                                  "QelSetRefreshCallback",
+                                  "QelSetHWStatusCallback",
+                                  "QelGetBoardIndex",
+                                  "QelGetDLLVer",
+                                  "QelGetDLLBuildNo",
+                                  "QelGetPluginVersion",
+                                  "QelGetFactory",
+                                  "QelStartScan",
+                                  "QelStopScan"};
 
 QELExc BindFailure(const std::string& library) {
     try {

@@ -44,14 +44,15 @@ class QuillonConsoleTest : public ::testing::Test {
 TEST_F(QuillonConsoleTest, NoArgumentsShowsTheUsage) {
     const ProcessResult r = Run({});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, kBanner +
-                         "Program use: Quillon [Source] [Output] \\T[TIMType] [\\N]\n"
-                         "For example: Quillon file.out output.bin \\TQEL120 \\N\n"
-                         "where: \n"
-                         "       \\N - Target used with new format boot loader\n"
-                         " and:  TIMType is one of the valid TIM types:\n"
-                         " For a complete list of TIM types:   use 'Quillon \\L'\n"
-                         " To download the file to the DSP via the host comport use \\D[boardno]\n");
+    EXPECT_EQ(r.out,
+              kBanner +
+                  "Program use: Quillon [Source] [Output] \\T[TIMType] [\\N]\n"
+                  "For example: Quillon file.out output.bin \\TQEL120 \\N\n"
+                  "where: \n"
+                  "       \\N - Target used with new format boot loader\n"
+                  " and:  TIMType is one of the valid TIM types:\n"
+                  " For a complete list of TIM types:   use 'Quillon \\L'\n"
+                  " To download the file to the DSP via the host comport use \\D[boardno]\n");
 }
 
 TEST_F(QuillonConsoleTest, ListShowsTheTypesWhoseLowTwoBitsAreOne) {
@@ -76,8 +77,7 @@ TEST_F(QuillonConsoleTest, ConversionWithoutTimTypeFails) {
 
 TEST_F(QuillonConsoleTest, ConversionWithEitherCaseOfTheLetters) {
     for (bool newFormat : {false, true}) {
-        const ProcessResult r =
-            Run({source_, Out(), "\\tDDD-11", newFormat ? "\\n" : "\\x"});
+        const ProcessResult r = Run({source_, Out(), "\\tDDD-11", newFormat ? "\\n" : "\\x"});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, kBanner +
                              (newFormat ? "File Format: New bootloader\n"
@@ -108,12 +108,14 @@ TEST_F(QuillonConsoleTest, OptionsGivenFirstAreTakenAsTheSource) {
 TEST_F(QuillonConsoleTest, OutputThatCannotBeCreated) {
     const ProcessResult r = Run({source_, temp_.File("no/such/folder/out.bin"), "\\TDDD-11"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, kBanner + "File Format: Old bootloader\nCould not create the destination file\n");
+    EXPECT_EQ(r.out,
+              kBanner + "File Format: Old bootloader\nCould not create the destination file\n");
 }
 
 TEST_F(QuillonConsoleTest, DownloadBoardNumbers) {
     const std::string opened =
-        "Downloading the file to the DSP ....\nReset TIM.\nDownloading DSP application.\nSuccess\n\n";
+        "Downloading the file to the DSP ....\nReset TIM.\nDownloading DSP "
+        "application.\nSuccess\n\n";
     const std::string notOpened =
         "Downloading the file to the DSP ....\nCould not open the carrier board\n";
     struct Case {

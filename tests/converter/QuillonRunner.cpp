@@ -40,7 +40,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
         bool replaced = false;
-        for (const std::string& mine : environment) replaced = replaced || NameOf(mine) == NameOf(entry);
+        for (const std::string& mine : environment)
+            replaced = replaced || NameOf(mine) == NameOf(entry);
         if (!replaced)
             env.push_back(entry);
     }
