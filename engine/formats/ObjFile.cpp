@@ -17,8 +17,9 @@ namespace {
 
 constexpr const char* kSource = "ObjFile";
 
-using qel::GetLe16;
-using qel::GetLe32;
+// The little-endian readers shared with the converter's COFF reader.
+constexpr auto& Get16 = qel::GetLe16;
+constexpr auto& Get32 = qel::GetLe32;
 
 void Put16(std::vector<uint8_t>& out, uint16_t v) {
     out.push_back(static_cast<uint8_t>(v));
@@ -39,17 +40,17 @@ std::string BaseName(const std::string& path) {
 CoffSectionHeader DecodeSection(const uint8_t* p) {
     CoffSectionHeader h;
     memcpy(h.name, p, 8);
-    h.physicalAddress = GetLe32(p + 8);
-    h.virtualAddress = GetLe32(p + 12);
-    h.size = GetLe32(p + 16);
-    h.rawDataOffset = GetLe32(p + 20);
-    h.relocationOffset = GetLe32(p + 24);
-    h.lineNumberOffset = GetLe32(p + 28);
-    h.relocationCount = GetLe32(p + 32);
-    h.lineNumberCount = GetLe32(p + 36);
-    h.flags = GetLe32(p + 40);
-    h.reserved = GetLe16(p + 44);
-    h.page = GetLe16(p + 46);
+    h.physicalAddress = Get32(p + 8);
+    h.virtualAddress = Get32(p + 12);
+    h.size = Get32(p + 16);
+    h.rawDataOffset = Get32(p + 20);
+    h.relocationOffset = Get32(p + 24);
+    h.lineNumberOffset = Get32(p + 28);
+    h.relocationCount = Get32(p + 32);
+    h.lineNumberCount = Get32(p + 36);
+    h.flags = Get32(p + 40);
+    h.reserved = Get16(p + 44);
+    h.page = Get16(p + 46);
     return h;
 }
 
@@ -132,14 +133,14 @@ void CObjFile::Parse() {
         Damaged("%llu bytes, too short for a COFF file header",
                 static_cast<unsigned long long>(fileSize));
     }
-    fileHeader_.versionId = GetLe16(p);
-    fileHeader_.sectionCount = GetLe16(p + 2);
-    fileHeader_.timeStamp = GetLe32(p + 4);
-    fileHeader_.symbolTableOffset = GetLe32(p + 8);
-    fileHeader_.symbolCount = GetLe32(p + 12);
-    fileHeader_.optionalHeaderSize = GetLe16(p + 16);
-    fileHeader_.flags = GetLe16(p + 18);
-    fileHeader_.targetId = GetLe16(p + 20);
+    fileHeader_.versionId = Get16(p);
+    fileHeader_.sectionCount = Get16(p + 2);
+    fileHeader_.timeStamp = Get32(p + 4);
+    fileHeader_.symbolTableOffset = Get32(p + 8);
+    fileHeader_.symbolCount = Get32(p + 12);
+    fileHeader_.optionalHeaderSize = Get16(p + 16);
+    fileHeader_.flags = Get16(p + 18);
+    fileHeader_.targetId = Get16(p + 20);
 
     const uint32_t optionalSize = fileHeader_.optionalHeaderSize;
     if (optionalSize != 0 && optionalSize != COFF_OPTIONAL_HEADER_SIZE) {
@@ -156,14 +157,14 @@ void CObjFile::Parse() {
     }
     if (optionalSize != 0) {
         const uint8_t* o = p + COFF_FILE_HEADER_SIZE;
-        optionalHeader_.magic = GetLe16(o);
-        optionalHeader_.versionStamp = GetLe16(o + 2);
-        optionalHeader_.codeSize = GetLe32(o + 4);
-        optionalHeader_.initialisedDataSize = GetLe32(o + 8);
-        optionalHeader_.uninitialisedDataSize = GetLe32(o + 12);
-        optionalHeader_.entryPoint = GetLe32(o + 16);
-        optionalHeader_.codeStart = GetLe32(o + 20);
-        optionalHeader_.dataStart = GetLe32(o + 24);
+        optionalHeader_.magic = Get16(o);
+        optionalHeader_.versionStamp = Get16(o + 2);
+        optionalHeader_.codeSize = Get32(o + 4);
+        optionalHeader_.initialisedDataSize = Get32(o + 8);
+        optionalHeader_.uninitialisedDataSize = Get32(o + 12);
+        optionalHeader_.entryPoint = Get32(o + 16);
+        optionalHeader_.codeStart = Get32(o + 20);
+        optionalHeader_.dataStart = Get32(o + 24);
         hasOptionalHeader_ = true;
     }
 
@@ -190,7 +191,7 @@ void CObjFile::Parse() {
 std::string CObjFile::ReadName(const char* field, const char* owner) const {
     if (field[0] != '\0')
         return std::string(field, strnlen(field, 8));
-    const uint32_t offset = GetLe32(reinterpret_cast<const uint8_t*>(field) + 4);
+    const uint32_t offset = Get32(reinterpret_cast<const uint8_t*>(field) + 4);
     // An all-zero name field (as in the temporary files) is an empty name,
     // not the bytes of the string table's length word.
     if (offset == 0)
@@ -303,7 +304,7 @@ bool CObjFile::FindSymbol(const char* name, uint32_t* value) const {
         snprintf(owner, sizeof(owner), "symbol %llu", static_cast<unsigned long long>(i));
         if (ReadName(reinterpret_cast<const char*>(entry), owner) == name) {
             if (value)
-                *value = GetLe32(entry + 8);
+                *value = Get32(entry + 8);
             return true;
         }
         i += 1 + entry[17];  // auxiliary entries follow their symbol
