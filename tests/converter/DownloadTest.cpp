@@ -241,6 +241,27 @@ TEST_F(DownloadTest, DamagedImagesAreRefusedAndChangeNothing) {
     EXPECT_EQ(driver.QelClose(), 0u);
 }
 
+// Callers reach the two board operations by their slot among the object's
+// operations (0: reset the TIM, 19: download), whatever header they were
+// built with.
+TEST_F(DownloadTest, BoardOperationsSitAtTheirSlots) {
+    using ResetSlot = uint32_t (*)(CQelBoard*);
+    using DownloadSlot = uint32_t (*)(CQelBoard*, const char*, uint32_t);
+    const std::string image = temp_.Write(
+        "small.bin", Bytes().Words({0xBBBB0002, 0x3E000, 8, 0x400, 1, 2, 0, 0x400}).Get());
+    CQelDrvLoad driver;
+    ASSERT_EQ(driver.QelOpen(), 0u);
+    CQelBoard* board = driver.QelOpenBoard(0);
+    ASSERT_NE(board, nullptr);
+    void* const* slots = *reinterpret_cast<void* const* const*>(board);
+
+    EXPECT_EQ(reinterpret_cast<DownloadSlot>(slots[19])(board, image.c_str(), 0), 0u);
+    EXPECT_EQ(Execution(0, 0), std::make_pair(kExecRunning, 0x400u));
+    EXPECT_EQ(reinterpret_cast<ResetSlot>(slots[0])(board), 0u);
+    EXPECT_EQ(Execution(0, 0).first, kExecHalted);
+    driver.QelClose();
+}
+
 TEST_F(DownloadTest, NoCarrierBoardFound) {
     ASSERT_EQ(link_->SetCarrierPresent(0, kVariantFalse), kOk);
     ASSERT_EQ(link_->SetCarrierPresent(1, kVariantFalse), kOk);
