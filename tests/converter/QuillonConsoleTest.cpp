@@ -105,6 +105,28 @@ TEST_F(QuillonConsoleTest, OptionsGivenFirstAreTakenAsTheSource) {
                          "An error occured: 0x30001\nCould not open the .coff file specified.\n");
 }
 
+TEST_F(QuillonConsoleTest, DamagedSourceIsToldBeforeTheOutputIsCreated) {
+    std::vector<uint8_t> bytes = ReadFile(source_);
+    const std::string shortHeaders =
+        temp_.Write("short.out", std::vector<uint8_t>(bytes.begin(), bytes.begin() + 60));
+    bytes.resize(bytes.size() - 8);  // the section's last bytes are gone
+    const std::string cut = temp_.Write("cut.out", bytes);
+    struct Case {
+        std::string source;
+        std::string error;
+    };
+    const Case cases[] = {
+        {shortHeaders, "0x30002\nNot a valid .coff file format. (Wrong header size)\n"},
+        {cut, "0x30006\nNot a valid .coff file format. (Section data outside the file)\n"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r = Run({c.source, Out(), "\\TDDD-11"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, kBanner + "File Format: Old bootloader\nAn error occured: " + c.error);
+        EXPECT_FALSE(fs::exists(Out()));
+    }
+}
+
 TEST_F(QuillonConsoleTest, OutputThatCannotBeCreated) {
     const ProcessResult r = Run({source_, temp_.File("no/such/folder/out.bin"), "\\TDDD-11"});
     EXPECT_EQ(r.status, 1);
