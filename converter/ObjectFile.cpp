@@ -7,7 +7,9 @@
 #include "include/LittleEndian.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <stdexcept>
 
 using qel::GetLe16;
 using qel::GetLe32;
@@ -37,15 +39,21 @@ bool PutWords(std::FILE* out, std::initializer_list<uint32_t> words) {
 }  // namespace
 
 CObjectFile::CObjectFile(const char* path) {
-    std::ifstream in(path ? path : "", std::ios::binary | std::ios::ate);
-    if (!in)
+    // Only a regular file: a folder opens for reading but has no size.
+    std::error_code error;
+    const std::filesystem::path file(path ? path : "");
+    if (!std::filesystem::is_regular_file(file, error))
         Raise(qel::drv::kErrCoffOpen, __LINE__);
-    const std::streamoff size = in.tellg();
-    if (size < 0)
+    const uintmax_t size = std::filesystem::file_size(file, error);
+    std::ifstream in(file, std::ios::binary);
+    if (error || !in)
         Raise(qel::drv::kErrCoffOpen, __LINE__);
-    image_.resize(static_cast<size_t>(size));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(image_.data()), size);
+    try {
+        image_.resize(static_cast<size_t>(size));
+    } catch (const std::exception&) {
+        Raise(qel::drv::kErrCoffOpen, __LINE__);
+    }
+    in.read(reinterpret_cast<char*>(image_.data()), static_cast<std::streamsize>(image_.size()));
     // A short read keeps what arrived; the checks judge it.
     image_.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
     Check();

@@ -43,6 +43,9 @@ class CObjectFile {
     explicit CObjectFile(const char* path);
     // The same over bytes already in memory.
     explicit CObjectFile(std::vector<uint8_t> image);
+    // The headers are pointers into the image: not copied, not moved.
+    CObjectFile(const CObjectFile&) = delete;
+    CObjectFile& operator=(const CObjectFile&) = delete;
 
     bool IsExecutable() const;
     int GetSectionCount() const;

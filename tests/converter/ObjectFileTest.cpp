@@ -296,9 +296,12 @@ TEST_F(ObjectFileTest, SectionOutsideTheFileNamesItsIndex) {
 }
 
 TEST_F(ObjectFileTest, FileThatCannotBeOpened) {
-    const QELExc e = Raised([&] { CObjectFile object(temp_.File("missing.out").c_str()); });
-    EXPECT_EQ(e.code, 0x30001u);
-    EXPECT_STREQ(e.message, "Could not open the .coff file specified.");
+    for (const std::string& path : {temp_.File("missing.out"), temp_.Path()}) {
+        SCOPED_TRACE(path);
+        const QELExc e = Raised([&] { CObjectFile object(path.c_str()); });
+        EXPECT_EQ(e.code, 0x30001u);
+        EXPECT_STREQ(e.message, "Could not open the .coff file specified.");
+    }
 }
 
 TEST_F(ObjectFileTest, ReadsTheFieldsTheImagesNeed) {
