@@ -23,7 +23,7 @@
 
 namespace qel::converter_test {
 
-struct TimSpec {
+struct TimEntry {
     std::string name;
     uint32_t timType = 0x11;
     // (start, size), in "Memory" entry order.
@@ -36,14 +36,14 @@ inline std::string Hex(uint32_t v) {
     return text;
 }
 
-// Writes one .tim file per spec into a folder and points QEL4410_TIMDATA at
+// Writes one .tim file per TIM type into a folder and points QEL4410_TIMDATA at
 // it while the object lives.
 class TimFolder {
   public:
-    TimFolder(const fixtures::TestTempDir& temp, const std::vector<TimSpec>& tims)
+    TimFolder(const fixtures::TestTempDir& temp, const std::vector<TimEntry>& tims)
         : path_(temp.File("timdata")) {
         std::filesystem::create_directories(path_);
-        for (const TimSpec& t : tims) {
+        for (const TimEntry& t : tims) {
             std::ofstream file(path_ + "/" + t.name + ".tim");
             file << "Name = " << t.name << "\nTimType = " << Hex(t.timType) << "\n";
             for (const auto& [start, size] : t.memory)
