@@ -1,6 +1,7 @@
 #include "builder/GorlinModel.h"
 
 #include "QelTimInfo.h"
+#include "platform/FileExtension.h"
 
 #include <algorithm>
 #include <charconv>
@@ -77,7 +78,7 @@ std::string CGorlinModel::DeviceNameFromInfo(std::string_view info) {
 }
 
 bool CGorlinModel::IsDatInput(std::string_view input) {
-    return input.find(".dat") != std::string_view::npos;
+    return qel::platform::HasExtension(input, ".dat");
 }
 
 void CGorlinModel::LoadTargets(const CQelTimInfo& database) {

@@ -118,29 +118,40 @@ void CFlash::ChainChanged() {
 
 // ---------------------------------------------------------------- worker
 
-int CFlash::Trigger(qel::platform::Event& event, uint32_t* detail) {
+int CFlash::Trigger(Command command, uint32_t* detail) {
+    qel::platform::Event* events[] = {&connectEvent_, &commitEvent_, &selectEvent_, &eraseEvent_};
     bool synchronous;
+    uint64_t ticket;
     {
+        // The worker begins a run only under the lock: the next run of this
+        // command to begin is the one that serves this trigger.
         qel::platform::CriticalSectionLock guard(lock_);
-        event.Set();
         synchronous = !HasCallback();
+        {
+            std::lock_guard<std::mutex> completion(completionMutex_);
+            ticket = completions_[command].begun + 1;
+            if (!synchronous)
+                completions_[command].noticeWanted = true;
+        }
+        events[command]->Set();
     }
     if (!synchronous)
         return -1;
-    doneEvent_.Wait();
+    std::unique_lock<std::mutex> completion(completionMutex_);
+    completed_.wait(completion, [&] { return completions_[command].finished >= ticket; });
     if (detail)
-        *detail = syncDetail_;
-    return static_cast<int>(syncResult_);
+        *detail = 0;
+    return completions_[command].result;
 }
 
 int CFlash::Connect() {
-    return Trigger(connectEvent_, nullptr);
+    return Trigger(CmdConnect, nullptr);
 }
 int CFlash::Commit() {
-    return Trigger(commitEvent_, nullptr);
+    return Trigger(CmdCommit, nullptr);
 }
 int CFlash::Erase() {
-    return Trigger(eraseEvent_, nullptr);
+    return Trigger(CmdErase, nullptr);
 }
 
 int CFlash::SelectTimType(const char* name, uint32_t* detail) {
@@ -148,17 +159,23 @@ int CFlash::SelectTimType(const char* name, uint32_t* detail) {
         qel::platform::CriticalSectionLock guard(lock_);
         timTypeName_ = name ? name : "";
     }
-    return Trigger(selectEvent_, detail);
+    return Trigger(CmdSelect, detail);
 }
 
-void CFlash::Finish(int result) {
-    if (!HasCallback()) {
-        syncResult_ = static_cast<uint32_t>(result);
-        syncDetail_ = 0;
-        doneEvent_.Set();
-        return;
+// Each caller gets its own command's result, whatever happened to the
+// callback since it triggered: a caller that registered a callback through
+// the notice (when the callback is still there), a synchronous caller
+// through its completion.
+void CFlash::Finish(Command command, int result) {
+    if (finishNotice_)
+        Notify(0, result, 0);
+    {
+        std::lock_guard<std::mutex> completion(completionMutex_);
+        Completion& c = completions_[command];
+        c.finished = c.begun;
+        c.result = result;
     }
-    Notify(0, result, 0);
+    completed_.notify_all();
 }
 
 void CFlash::WorkerLoop() {
@@ -170,11 +187,12 @@ void CFlash::WorkerLoop() {
             break;
         if (index < 0) {
             Status("");
-            Finish(Done);
+            Notify(0, Done, 0);
             continue;
         }
-        const int result = RunCommand(static_cast<Command>(index));
-        Finish(result);
+        const auto command = static_cast<Command>(index);
+        const int result = RunCommand(command);
+        Finish(command, result);
     }
     // Let a caller that still holds the lock finish before the object goes.
     qel::platform::CriticalSectionLock guard(lock_);
@@ -182,6 +200,13 @@ void CFlash::WorkerLoop() {
 
 int CFlash::RunCommand(Command command) {
     qel::platform::CriticalSectionLock guard(lock_);
+    {
+        std::lock_guard<std::mutex> completion(completionMutex_);
+        Completion& c = completions_[command];
+        ++c.begun;
+        finishNotice_ = c.noticeWanted;
+        c.noticeWanted = false;
+    }
     int result = Done;
     try {
         if (!workerReady_) {
@@ -298,12 +323,36 @@ int CFlash::SelectCommand() {
     }
     try {
         AnalyseFlash();
-    } catch (const CExc&) {
+    } catch (const CExc& e) {
+        if (!IsFlashContentError(e.code)) {
+            ForgetFlash();
+            throw;
+        }
         RevertToDefault();
-    } catch (const CCException&) {
-        RevertToDefault();
+    } catch (...) {
+        // The DSP or the debugger did not answer: what the flash holds is not
+        // known, and a default chain committed now would overwrite it.
+        ForgetFlash();
+        throw;
     }
     return Done;
+}
+
+bool CFlash::IsFlashContentError(uint32_t code) {
+    // What the flash itself says: no signature, an unknown block type, a
+    // damaged header or directory, a wrong CRC.
+    // A processor that cannot reach the flash gets the default chain too:
+    // every write from it fails with that same error.
+    return code == ERR_NOT_VALID_BLOCK || code == ERR_NO_BLOCK_SIGNATURE ||
+           code == ERR_EMPTY_DIRECTORY || code == ERR_CANNOT_CREATE_BLOCK ||
+           code == ERR_NO_FLASH_ACCESS;
+}
+
+void CFlash::ForgetFlash() {
+    chain_.Clear();
+    InstallTimData(nullptr);
+    programmerLoaded_ = false;
+    ChainChanged();
 }
 
 void CFlash::CommitCommand() {
@@ -317,12 +366,14 @@ void CFlash::EraseCommand() {
     Status("Erasing the flash ...");
     mode_ = Erasing;
     if (tim.chipErase) {
+        // A chip erase reports no progress.
         Ask(3, 0);
         RunProgrammerCommand(10, 0, nullptr);
     } else {
         RunProgrammerCommand(5, 0, nullptr);
-        progressPosition_ = progressTotal_;
-        Progress(progressPosition_, progressTotal_);
+        // Its own total, not one left from an earlier command or never sent.
+        const auto total = static_cast<uint32_t>(tim.FlashSize());
+        Progress(total, total);
     }
     RevertToDefault();
     mode_ = Idle;

@@ -19,6 +19,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -108,9 +109,9 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
 
     // Worker
     void WorkerLoop();
-    int Trigger(qel::platform::Event& event, uint32_t* detail);
+    int Trigger(Command command, uint32_t* detail);
     int RunCommand(Command command);
-    void Finish(int result);
+    void Finish(Command command, int result);
     void ConnectCommand();
     int SelectCommand();
     void CommitCommand();
@@ -143,6 +144,10 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
 
     // Chain
     void AnalyseFlash();
+    static bool IsFlashContentError(uint32_t code);
+    // After a failure to read the flash: no chain and no TIM, so that nothing
+    // can be committed over a flash whose contents are not known.
+    void ForgetFlash();
     void CheckChainShape();
     void RevertToDefault();
     void PlaceBlocks(bool countOnly, bool markOnly);
@@ -163,8 +168,6 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     bool wideCommandBlock_ = false;
     std::atomic<bool> programmerLoaded_{false};
     uint32_t mode_ = Idle;
-    uint32_t syncResult_ = 0;
-    uint32_t syncDetail_ = 0;
     std::unique_ptr<CBootFile> bootFile_;
     CObjFile programmerImage_;
     CBlockChain chain_;
@@ -173,8 +176,19 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     uint32_t detectState_ = 0;
 
     // Worker thread and its events
-    qel::platform::Event connectEvent_, commitEvent_, selectEvent_, eraseEvent_, doneEvent_,
-        quitEvent_;
+    qel::platform::Event connectEvent_, commitEvent_, selectEvent_, eraseEvent_, quitEvent_;
+    // Runs of each command begun and finished by the worker, and the last
+    // result: what synchronous callers wait on.
+    struct Completion {
+        uint64_t begun = 0;
+        uint64_t finished = 0;
+        int result = 0;
+        bool noticeWanted = false;  // an asynchronous trigger waits for this run
+    };
+    bool finishNotice_ = false;  // worker thread only: the running command ends with a notice
+    std::mutex completionMutex_;
+    std::condition_variable completed_;
+    std::array<Completion, 4> completions_;
     std::thread worker_;
 
     // Debugger objects, filled by the connect command

@@ -167,8 +167,12 @@ void CFlash::CommitChain() {
     // Kept images served this commit only.
     for (const auto& block : chain_) block->ForgetSavedImage();
 
-    progressPosition_ = progressTotal_;
-    Progress(progressTotal_, progressTotal_);
+    // The plan knows the total: the last notice the programmer happened to
+    // give may be none, or the reading phase's.
+    const uint32_t total = tim.sectorSize * writePlan_->TotalSectors();
+    Progress(total, total);
     mode_ = Idle;
+    // The module now holds the selected TIM type.
     detectState_ = 1;
+    detectedCode_ = tim.timType;
 }

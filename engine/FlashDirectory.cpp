@@ -44,9 +44,14 @@ FlashDirectory ParseFlashDirectory(const uint8_t* bytes, uint32_t length, uint64
         }
         const uint32_t flashOffset = WordAt(bytes + at);
         const uint64_t totalSize = WordAt(image + offsetof(BlockHeader, totalSize));
+        // An absolute block of an odd length ends with its payload, before the
+        // fill that paddedLength counts; reading paddedLength must stay on the flash.
         const uint64_t payloadEnd =
-            uint64_t{dataOffset} + WordAt(image + offsetof(BlockHeader, paddedLength));
-        if (flashOffset + totalSize > flashSize || payloadEnd > totalSize) {
+            uint64_t{dataOffset} + WordAt(image + offsetof(BlockHeader, dataLength));
+        const uint64_t paddedEnd = uint64_t{flashOffset} + dataOffset +
+                                   WordAt(image + offsetof(BlockHeader, paddedLength));
+        if (flashOffset + totalSize > flashSize || payloadEnd > totalSize ||
+            paddedEnd > flashSize) {
             QEL_RAISE_FORMAT(ERR_NOT_VALID_BLOCK, kSource,
                              "Block at flash offset 0x%08X does not fit the flash", flashOffset);
         }

@@ -244,7 +244,7 @@ void CFlash::AddUserBlock(uint32_t subtype, const UserBlockRecord* record, uint3
                           uint32_t major, uint32_t minor, int32_t index) {
     Guard guard(lock_);
     if (!record)
-        QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
+        QEL_RAISE(ERR_NO_FILENAME, "BlockUser");
     std::unique_ptr<CBlock> block = NewBlock((subtype << 16) | CBlockUser::TypeCode, 0);
     auto* user = dynamic_cast<CBlockUser*>(block.get());
     if (!user)
@@ -264,11 +264,17 @@ void CFlash::EditUserBlock(uint32_t index, uint32_t id, uint32_t version,
                            const UserBlockRecord* record) {
     Guard guard(lock_);
     if (!record)
-        QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
+        QEL_RAISE(ERR_NO_FILENAME, "BlockUser");
     CBlockUser* user = UserBlockAt(index);
+    // The record first: when it is refused, the block is left as it was.
+    const uint32_t totalBefore = user->GetTotalSize();
+    ReadingFlash([&] { user->SetProperties(record); });
     user->SetId(id);
     user->SetVersion(version);
-    user->SetProperties(record);
+    if (user->GetTotalSize() != totalBefore) {
+        PlaceBlocks(false, true);
+        ChainChanged();
+    }
 }
 
 void CFlash::RemoveUserBlock(uint32_t index) {

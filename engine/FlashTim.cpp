@@ -123,13 +123,17 @@ void CFlash::SetupTimData(const CQelTimRecord* record) {
 }
 
 void CFlash::WriteRegisterSettings() {
+    // A register the DSP refuses stops neither the selection nor the
+    // registers after it.
     try {
         HaltIfRunning();
-        for (const auto& [address, value] : timData_->registerSettings) {
-            WriteDspWord(address, value);
-        }
     } catch (...) {
-        // A register the DSP refuses does not stop the selection.
+    }
+    for (const auto& [address, value] : timData_->registerSettings) {
+        try {
+            WriteDspWord(address, value);
+        } catch (...) {
+        }
     }
 }
 

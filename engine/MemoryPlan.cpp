@@ -23,7 +23,7 @@ MemoryPlan PlanDspMemory(const MemoryPlanInput& in) {
                              "Internal memory (0x%X bytes) too small for the programmer buffers",
                              in.largestSize);
         }
-        plan.sectorBuffer = clear;
+        plan.sectorBuffer = in.largestStart + clear;
         available -= clear;
     }
     plan.transferBuffer = plan.sectorBuffer + in.sectorSize;

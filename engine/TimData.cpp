@@ -2,6 +2,7 @@
 
 #include "engine/Exc.h"
 #include "engine/formats/SBFManage.h"
+#include "platform/FileExtension.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -46,7 +47,7 @@ std::string FindBitstream(const std::string& folder, uint32_t timType) {
     std::vector<std::string> files;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        if (entry.path().extension() == ".sbf")
+        if (qel::platform::HasExtension(entry.path().string(), ".sbf"))
             files.push_back(entry.path().string());
     }
     if (files.empty())

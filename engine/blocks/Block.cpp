@@ -96,9 +96,13 @@ void CBlock::WriteHeader(bool countOnly) {
 
 void CBlock::WriteData(bool countOnly) {
     if (header_.dataLength != 0 && !data_.empty()) {
-        // A buffer shorter than paddedLength would be read past its end.
+        // A buffer shorter than paddedLength would be read past its end, and
+        // the fill of a block without an unused tail (an absolute block of an
+        // odd length) would land on the next block's header.
+        const uint32_t place =
+            header_.totalSize > header_.dataOffset ? header_.totalSize - header_.dataOffset : 0;
         const uint32_t length =
-            std::min<uint32_t>(header_.paddedLength, static_cast<uint32_t>(data_.size()));
+            std::min({header_.paddedLength, static_cast<uint32_t>(data_.size()), place});
         flash_->QueueFlashWrite(countOnly, flashOffset_ + header_.dataOffset, length, data_.data(),
                                 0);
     }

@@ -28,6 +28,13 @@ void CBlockAbsolute::SetContents(const uint8_t* image) {
     memcpy(&incoming, image, sizeof(incoming));
     if (incoming.signature != BLOCK_SIGNATURE)
         QEL_RAISE(ERR_NO_BLOCK_SIGNATURE, kSource);
+    // The payload must lie inside the block's place: what reaches past it
+    // would be written over the next block.
+    if (incoming.dataOffset < sizeof(BlockHeader) ||
+        uint64_t{incoming.dataOffset} + incoming.dataLength > incoming.totalSize) {
+        QEL_RAISE_DETAIL(ERR_NOT_VALID_BLOCK, kSource,
+                         "Block image whose payload reaches past its total size");
+    }
     CheckSpace(incoming.totalSize);
 
     header_ = incoming;

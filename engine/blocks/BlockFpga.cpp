@@ -3,6 +3,7 @@
 #include "engine/Exc.h"
 #include "engine/blocks/BlockOwner.h"
 #include "engine/formats/SBFManage.h"
+#include "platform/FileExtension.h"
 #include "platform/TempFolder.h"
 
 #include <algorithm>
@@ -104,7 +105,7 @@ void CBlockFpga::SetBitstream(const char* path) {
         // Not an SBF file: convert a .bit or .dat file for this TIM alone.
         TempSbf temp(flash_->InstanceNumber());
         const std::vector<uint32_t> timTypes{timType};
-        const int built = std::strstr(path, ".bit")
+        const int built = qel::platform::HasExtension(path, ".bit")
                               ? sbf.BuildFromBit(path, temp.Path(), 0x00010000, timTypes, "N/A")
                               : sbf.BuildFromDat(path, temp.Path(), timTypes);
         if (built != SBF_OK || !ReadsAsSbf(sbf, temp.Path(), &descriptor, &format)) {

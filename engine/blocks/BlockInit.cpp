@@ -89,6 +89,14 @@ uint32_t CBlockInit::ComputeTotalSize(uint32_t) const {
     return RecordWord(SizeWord);
 }
 
+void CBlockInit::Write(bool countOnly) {
+    CBlockAbsolute::Write(countOnly);
+    // No header on the flash holds a write time: read back it is 0, and so it
+    // is in memory.
+    header_.writeTimeLow = 0;
+    header_.writeTimeHigh = 0;
+}
+
 void CBlockInit::WriteHeader(bool) {}
 
 void CBlockInit::WriteData(bool countOnly) {

@@ -28,6 +28,7 @@ class CBlockInit : public CBlockAbsolute {
     // image = the first 56 bytes of the flash; only the size is taken.
     void ReadHeader(const uint8_t* image) override;
     uint32_t ComputeTotalSize(uint32_t extra) const override;
+    void Write(bool countOnly) override;
     void WriteHeader(bool countOnly) override;
     void WriteData(bool countOnly) override;
 

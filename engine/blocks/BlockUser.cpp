@@ -121,9 +121,28 @@ void CBlockUser::ReadPlainFile(const UserBlockRecord& record, std::vector<uint8_
 
 void CBlockUser::SetProperties(const UserBlockRecord* record) {
     if (!record)
-        QEL_RAISE(ERR_INVALID_PARAMETER, kSource);
-    TakeRecord(*record);
-    HeaderChanged(true);
+        QEL_RAISE(ERR_NO_FILENAME, kSource);
+    UserBlockRecord incoming = *record;
+    incoming.fileName[kNameField - 1] = '\0';
+    const uint32_t extra = ExtraSizeFor(strnlen(incoming.fileName, kNameField - 1));
+    if (sizeof(BlockHeader) + extra == header_.dataOffset) {
+        record_ = incoming;
+        HeaderChanged(true);
+        return;
+    }
+    // A name of another length moves the payload inside the block: it is
+    // written again at its new offset, so it must be in memory first. Nothing
+    // changes when it cannot be read or no longer fits.
+    LoadData(false);
+    const uint64_t size = uint64_t{sizeof(BlockHeader)} + extra + header_.dataLength;
+    const uint64_t total = (size + Alignment - 1) & ~uint64_t{Alignment - 1};
+    if (total > UINT32_MAX)
+        QEL_RAISE(ERR_NOT_ENOUGH_SPACE, kSource);
+    CheckSpace(static_cast<uint32_t>(total));
+    record_ = incoming;
+    savedImage_ = 0;
+    SetDataLength(header_.dataLength);
+    SetModified(true);
 }
 
 void CBlockUser::SetBootable(bool bootable) {

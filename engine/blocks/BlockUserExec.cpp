@@ -61,11 +61,12 @@ void CBlockUserExec::ReadFile(std::vector<uint8_t>* data, uint32_t* length) {
         }
     }
 
-    uint32_t place = 0;
-    if (!map->FindFree(SafePlaceBytes, MEMORY_CODE, &place)) {
+    // Aligned before it is carved: rounding up afterwards would let the boot
+    // loader's scratch area reach into the next section.
+    uint32_t safePlace = 0;
+    if (!map->FindFree(SafePlaceBytes, MEMORY_CODE, &safePlace, SafePlaceAlignment)) {
         QEL_RAISE(ERR_NO_SAFE_BOOTLOADER_PLACE, kSource);
     }
-    const uint32_t safePlace = (place + 31) & ~31u;
 
     total += kImageHeader + kImageTrailer;
     if (total > UINT32_MAX - 3)

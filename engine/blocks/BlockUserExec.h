@@ -9,6 +9,7 @@ class CBlockUserExec : public CBlockUser {
     static constexpr uint32_t BootMarker = 0xBBBB0002;
     // Room the boot loader may use while it copies the sections.
     static constexpr uint32_t SafePlaceBytes = 640;
+    static constexpr uint32_t SafePlaceAlignment = 32;
 
     CBlockUserExec(CBlockOwner* flash, uint32_t flashOffset);
 

@@ -40,14 +40,21 @@ bool memory::Allocate(uint32_t size, uint32_t kind, uint32_t address) {
     return false;
 }
 
-bool memory::FindFree(uint32_t size, uint32_t kindMask, uint32_t* address) {
+bool memory::FindFree(uint32_t size, uint32_t kindMask, uint32_t* address, uint32_t alignment) {
     for (Region& region : free_) {
-        if ((region.kind & kindMask) == 0 || region.size < size)
+        if ((region.kind & kindMask) == 0)
+            continue;
+        // The range taken starts at the aligned address, so the bytes skipped
+        // before it count against the region.
+        const uint64_t start = region.start;
+        const uint64_t aligned = (start + alignment - 1) / alignment * alignment;
+        if (aligned + size > start + region.size)
             continue;
         if (address)
-            *address = region.start;
-        region.start += size;
-        region.size -= size;
+            *address = static_cast<uint32_t>(aligned);
+        const auto taken = static_cast<uint32_t>(aligned + size - start);
+        region.start += taken;
+        region.size -= taken;
         return true;
     }
     return false;

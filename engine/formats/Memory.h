@@ -24,9 +24,9 @@ class memory {
     // Reserves exactly [address, address + size) of the first free region
     // that holds the range, when that region accepts kind (0: either).
     bool Allocate(uint32_t size, uint32_t kind, uint32_t address);
-    // Takes the first size bytes of the first free region of a kind in
-    // kindMask that has room.
-    bool FindFree(uint32_t size, uint32_t kindMask, uint32_t* address);
+    // Takes size bytes from an address rounded up to alignment (a power of
+    // two) in the first free region of a kind in kindMask that has room.
+    bool FindFree(uint32_t size, uint32_t kindMask, uint32_t* address, uint32_t alignment = 1);
 
     const std::forward_list<Region>& ConfiguredRegions() const { return configured_; }
     const std::forward_list<Region>& FreeRegions() const { return free_; }

@@ -192,9 +192,10 @@ TEST_P(FpgaConvertTest, ConvertsInThePrivateFolderAndRemovesTheFile) {
 INSTANTIATE_TEST_SUITE_P(
     Sources, FpgaConvertTest,
     testing::Values(ConvertCase{"Bit", true, "top.bit", 0x00010000, "N/A"},
-                    ConvertCase{"BitInsideTheName", true, "top.bitstream", 0x00010000, "N/A"},
+                    ConvertCase{"UpperCaseBit", true, "TOP.BIT", 0x00010000, "N/A"},
                     ConvertCase{"Dat", false, "top.dat", 0x00020007, "design 2.7 build"},
-                    ConvertCase{"UpperCaseBitIsDat", false, "TOP.BIT", 0x00020007,
+                    // The extension decides, not ".bit" elsewhere in the name.
+                    ConvertCase{"BitInsideTheNameIsDat", false, "top.bit.dat", 0x00020007,
                                 "design 2.7 build"}),
     blocktest::ByName());
 

@@ -303,7 +303,8 @@ TEST(BootLoaderTest, SetContentsStampsTimRegionAndEnablesBoot) {
     EXPECT_EQ(block.GetExtraHeader(&size), reinterpret_cast<const uint8_t*>(&r));
     EXPECT_EQ(size, 72u);
 
-    // Written: header, the stamped record, the payload with zero fill.
+    // Written: header, the stamped record, the payload; no fill past the
+    // block's 127 bytes, where the next block starts.
     block.Write(false);
     const auto writes = owner.RealWrites();
     ASSERT_EQ(writes.size(), 3u);
@@ -312,7 +313,7 @@ TEST(BootLoaderTest, SetContentsStampsTimRegionAndEnablesBoot) {
     EXPECT_EQ(Word(writes[1].bytes, 8), kTimType);
     EXPECT_EQ(Word(writes[1].bytes, 16), 1u);
     EXPECT_EQ(writes[2].offset, 0x100u + 120);
-    EXPECT_EQ(writes[2].bytes, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 0}));
+    EXPECT_EQ(writes[2].bytes, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7}));
 }
 
 TEST(BootLoaderTest, NameMayFillAllSixteenBytes) {

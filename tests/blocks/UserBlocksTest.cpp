@@ -88,7 +88,9 @@ TEST(UserBlockTest, FiveCharacterNameGivesDataOffset64And256Bytes) {
     CBlockUserData block(&owner, 0);
     const UserBlockRecord r = Record("abcde");
     block.SetProperties(&r);
-    EXPECT_EQ(block.GetHeader()->dataOffset, 60u);  // SetProperties leaves it
+    // The name's size is the extra header's: the layout follows it.
+    EXPECT_EQ(block.GetHeader()->dataOffset, 64u);
+    EXPECT_EQ(block.GetTotalSize(), 128u);
     block.SetDataLength(100);
     EXPECT_EQ(block.GetHeader()->dataOffset, 64u);
     EXPECT_EQ(block.GetTotalSize(), 256u);
@@ -121,7 +123,7 @@ TEST(UserBlockTest, SetBootableMarksOnlyAChange) {
 TEST(UserBlockTest, SetPropertiesNeedsARecord) {
     FakeOwner owner;
     CBlockUserData block(&owner, 0);
-    EXPECT_EQ(CodeOf([&] { block.SetProperties(nullptr); }), ERR_INVALID_PARAMETER);
+    EXPECT_EQ(CodeOf([&] { block.SetProperties(nullptr); }), ERR_NO_FILENAME);
     EXPECT_EQ(CodeOf([&] { block.SetFromFile(nullptr, 1, true); }), ERR_NO_FILENAME);
 }
 
@@ -397,6 +399,21 @@ TEST_F(UserExecTest, NoSafePlaceLeft) {
     coff.AddSection(".a", 0x00000000, Bytes(0x8000 - 600, 1), 0x20);
     coff.AddSection(".b", 0x00010000, Bytes(0x10000 - 639, 1), 0x40);
     EXPECT_EQ(Build(coff), ERR_NO_SAFE_BOOTLOADER_PLACE);
+}
+
+// The 640 bytes are taken from the aligned address: a gap of exactly 640
+// bytes that starts off a 32-byte boundary cannot hold them.
+TEST_F(UserExecTest, SafePlaceIsAlignedInsideItsFreeRange) {
+    CoffBuilder coff;
+    coff.AddSection(".a", 0x00000000, Sequence(0x104, 1), 0x20);
+    coff.AddSection(".b", 0x00000384, Sequence(16, 1), 0x20);
+    ASSERT_EQ(Build(coff), 0u);
+    const uint32_t place = Word(block.Data(), 4);
+    EXPECT_EQ(place % 32, 0u);
+    EXPECT_EQ(place, 0x3A0u);
+    for (const auto& [start, end] : {std::pair{0x0u, 0x104u}, std::pair{0x384u, 0x394u}}) {
+        EXPECT_TRUE(place + 640 <= start || place >= end) << std::hex << place;
+    }
 }
 
 TEST_F(UserExecTest, MapIsResetForEveryFile) {

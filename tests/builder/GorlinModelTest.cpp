@@ -285,6 +285,14 @@ TEST_F(GorlinModelFiles, InputChangedReadsTheDeviceOfABitFileAndKeepsItOtherwise
     EXPECT_EQ(model_.DeviceName(), "2v3000");
 }
 
+TEST(GorlinModelDatMode, IsDecidedByTheFileNamesExtensionInEitherCase) {
+    EXPECT_TRUE(CGorlinModel::IsDatInput("/data/TOP.DAT"));
+    EXPECT_TRUE(CGorlinModel::IsDatInput("C:\\bits\\top.Dat"));
+    EXPECT_FALSE(CGorlinModel::IsDatInput("/data/x.dat/top.bit"));
+    EXPECT_FALSE(CGorlinModel::IsDatInput("/data/top.dat.bit"));
+    EXPECT_FALSE(CGorlinModel::IsDatInput(".dat"));
+}
+
 struct RequestCase {
     const char* name;
     const char* input;

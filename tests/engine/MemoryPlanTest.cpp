@@ -32,6 +32,15 @@ TEST(MemoryPlanTest, InternalRegionKeepsClearOfTheProgrammer) {
     EXPECT_EQ(p.saveSize, 0x100000u - 0x10000 - 0x101E0 - 0x40000);
 }
 
+// The same layout, relative to an internal region that does not start at 0.
+TEST(MemoryPlanTest, InternalRegionAwayFromZeroKeepsItsBuffersInside) {
+    const MemoryPlan p = PlanDspMemory({0x00800000, 0x100000, 0x00800000, 0x10000, 4, 0x1E0});
+    EXPECT_EQ(p.sectorBuffer, 0x008101E0u);
+    EXPECT_EQ(p.transferBuffer, 0x008201E0u);
+    EXPECT_EQ(p.saveArea, 0x008601E0u);
+    EXPECT_EQ(uint64_t{p.saveArea} + p.saveSize, 0x00900000u);
+}
+
 TEST(MemoryPlanTest, RegionTooSmallIsRefused) {
     for (const MemoryPlanInput& in : {MemoryPlanInput{0x80000000, 0x10000, 0, 0x10000, 4, 0},
                                       MemoryPlanInput{0, 0x11000, 0, 0x1000, 4, 0x100}}) {

@@ -91,6 +91,18 @@ TEST(Memory, FindFreeTakesTheFirstRegionWithRoom) {
     EXPECT_FALSE(map.FindFree(0x10, 4, &address));
 }
 
+TEST(Memory, FindFreeAlignsBeforeItTakes) {
+    memory map;
+    map.AddRegion(0x8000, 0x0);
+    map.Reset();
+    ASSERT_TRUE(map.Allocate(0x104, MEMORY_CODE, 0x0));
+    ASSERT_TRUE(map.Allocate(0x10, MEMORY_CODE, 0x384));
+    uint32_t address = 0;
+    ASSERT_TRUE(map.FindFree(640, MEMORY_CODE, &address, 32));
+    EXPECT_EQ(address, 0x3A0u);
+    EXPECT_EQ(Free(map), (std::vector<Span>{{0x104, 0x280}, {0x620, 0x79E0}}));
+}
+
 TEST(Memory, ResetRestoresTheRegionsInTheOrderAdded) {
     memory map;
     map.AddRegion(0x10, 0xA000);
