@@ -139,15 +139,20 @@ EngineBench::EngineBench(const std::string& benchDescription) {
         throw std::runtime_error(library_.LastError());
     open_ = reinterpret_cast<TelmarOpenFn>(library_.Symbol("TelmarOpen"));
     close_ = reinterpret_cast<TelmarCloseFn>(library_.Symbol("TelmarClose"));
-    auto poll = reinterpret_cast<void (*)(uint32_t, uint32_t)>(
+    poll_ = reinterpret_cast<void (*)(uint32_t, uint32_t)>(
         library_.Symbol("TelmarSetPollIntervalsForTests"));
-    if (!open_ || !close_ || !poll)
+    if (!open_ || !close_ || !poll_)
         throw std::runtime_error("libTelmar.so lacks an entry point");
-    poll(0, 0);
+    poll_(0, 0);
+}
+
+void EngineBench::SetPollIntervals(uint32_t baseMs, uint32_t extraMs) {
+    poll_(baseMs, extraMs);
 }
 
 EngineBench::~EngineBench() {
     Close();
+    poll_(0, 0);
 }
 
 void EngineBench::StateCallback(void* context, int state) {

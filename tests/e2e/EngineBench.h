@@ -87,6 +87,10 @@ class EngineBench {
     // initialisation fails (the engine's test entry point).
     void FailWorkerInitialisation(bool fail);
 
+    // The engine's polling of the programmer (0 and 0 from the start, so
+    // that tests see every step); restored when the bench goes.
+    void SetPollIntervals(uint32_t baseMs, uint32_t extraMs);
+
     // The bench's control interface (faults, direct memory access).
     qel::bench::IBenchControl* Control();
 
@@ -117,6 +121,7 @@ class EngineBench {
     qel::platform::DynamicLibrary library_;
     TelmarOpenFn open_ = nullptr;
     TelmarCloseFn close_ = nullptr;
+    void (*poll_)(uint32_t, uint32_t) = nullptr;
     IFSystem* system_ = nullptr;
     qel::bench::IBenchControl* control_ = nullptr;
     std::mutex stateMutex_;

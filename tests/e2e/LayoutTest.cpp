@@ -134,6 +134,8 @@ TEST_P(RenameTest, EditedNameKeepsThePayloadAndTheBlocksAfterIt) {
     UserBlockRecord stored;
     flash->GetUserBlock(0, &header, &stored);
     EXPECT_STREQ(stored.fileName, renamed.c_str());
+    // Header, the two record words, the name with its NUL up to a whole word.
+    EXPECT_EQ(header.dataOffset, 48 + ((renamed.size() + 4 + 8) & ~size_t{3}));
     EXPECT_EQ(header.id, 0x42u);
     EXPECT_EQ(header.version, 0x00030004u);
     EXPECT_EQ(ErrorOf([&] { flash->VerifyUserBlock(0, first.c_str()); }), 0u);
