@@ -76,6 +76,8 @@ constexpr Message kMessages[] = {
     {0x10011, "QelTimInfo library exception occured"},
     {0x10012, "Could not initialise QelTimInfo library"},
     {0x10013, "Value not found in TIM file"},
+    {0x10020, "Processor in use by another program"},
+    {0x10021, "The flash changed since it was read"},
 };
 
 // Copies at most size - 1 characters and always terminates.

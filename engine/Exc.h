@@ -72,6 +72,9 @@ enum ExcCode : uint32_t {
     ERR_TIMINFO_EXCEPTION = 0x10011,
     ERR_TIMINFO_INIT = 0x10012,
     ERR_TIM_VALUE_NOT_FOUND = 0x10013,
+    // One job owns a processor's flash from its connect to its close.
+    ERR_PROCESSOR_IN_USE = 0x10020,
+    ERR_FLASH_CHANGED = 0x10021,
     // Raised without a table entry: their text is "Unknown error".
     ERR_EMPTY_DIRECTORY = 0x100001,
     ERR_DSP_USER_ABORTED = 0x100003,

@@ -263,6 +263,8 @@ void CFlash::ConnectCommand() {
         if (!database_)
             QEL_RAISE(ERR_TIMINFO_INIT, kSource);
     }
+    // Before anything touches the target: a connect resets it.
+    claim_.Acquire(boardIndex_, processorIndex_);
     Status("Starting Code Composer Studio ...");
     try {
         application_ = CCApplication::Start(false);
@@ -318,6 +320,7 @@ int CFlash::SelectCommand() {
     }
     SetupTimData(record);
     if (!analyse) {
+        directoryKnown_ = false;
         RevertToDefault();
         return Done;
     }
@@ -350,14 +353,29 @@ bool CFlash::IsFlashContentError(uint32_t code) {
 
 void CFlash::ForgetFlash() {
     chain_.Clear();
+    directoryKnown_ = false;
     InstallTimData(nullptr);
     programmerLoaded_ = false;
     ChainChanged();
 }
 
 void CFlash::CommitCommand() {
-    if (timData_)
+    // Only a commit that writes looks at the flash: the one that has nothing
+    // to do sends no programmer command at all.
+    if (timData_ && IsModified()) {
+        CheckFlashUnchanged();
+        try {
+            CommitChain();
+        } catch (...) {
+            // What this commit did write is the chain's own, not someone
+            // else's: a retry compares against it.
+            RememberDirectory();
+            throw;
+        }
+        RememberDirectory();
+    } else if (timData_) {
         CommitChain();
+    }
     ChainChanged();
 }
 
@@ -365,6 +383,22 @@ void CFlash::EraseCommand() {
     TimData& tim = RequireTim();
     Status("Erasing the flash ...");
     mode_ = Erasing;
+    try {
+        EraseFlash(tim);
+    } catch (...) {
+        // Part of it may be erased: a commit compares against what is left.
+        RememberDirectory();
+        throw;
+    }
+    RevertToDefault();
+    mode_ = Idle;
+    // An erased flash has an empty directory.
+    analysedDirectory_.clear();
+    directoryKnown_ = true;
+    ChainChanged();
+}
+
+void CFlash::EraseFlash(const TimData& tim) {
     if (tim.chipErase) {
         // A chip erase reports no progress.
         Ask(3, 0);
@@ -375,7 +409,4 @@ void CFlash::EraseCommand() {
         const auto total = static_cast<uint32_t>(tim.FlashSize());
         Progress(total, total);
     }
-    RevertToDefault();
-    mode_ = Idle;
-    ChainChanged();
 }

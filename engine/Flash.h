@@ -7,6 +7,7 @@
 #include "Telmar.h"
 #include "engine/BlockChain.h"
 #include "engine/Exc.h"
+#include "engine/ModuleClaim.h"
 #include "engine/TimData.h"
 #include "engine/WritePlan.h"
 #include "engine/blocks/BlockOwner.h"
@@ -24,6 +25,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 class CBlockUser;
 
@@ -116,6 +118,7 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     int SelectCommand();
     void CommitCommand();
     void EraseCommand();
+    void EraseFlash(const TimData& tim);
 
     // Notices
     int Notify(int kind, int a, intptr_t b);
@@ -143,6 +146,11 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     void HaltIfRunning();
 
     // Chain
+    std::vector<uint8_t> ReadDirectory();
+    // The directory as the last select, commit or erase left it, to tell at
+    // the next commit whether someone else has written since.
+    void RememberDirectory();
+    void CheckFlashUnchanged();
     void AnalyseFlash();
     static bool IsFlashContentError(uint32_t code);
     // After a failure to read the flash: no chain and no TIM, so that nothing
@@ -227,4 +235,7 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     std::atomic<uint32_t> flashSize_{0};
     std::atomic<uint32_t> usedSize_{0};
     bool workerReady_ = true;
+    CModuleClaim claim_;
+    std::vector<uint8_t> analysedDirectory_;
+    bool directoryKnown_ = false;
 };

@@ -21,11 +21,8 @@ std::unique_ptr<CBlock> CFlash::NewBlock(uint32_t type, uint32_t offset) {
     return block;
 }
 
-void CFlash::AnalyseFlash() {
-    chain_.Clear();
+std::vector<uint8_t> CFlash::ReadDirectory() {
     const uint32_t length = RunProgrammerCommand(9, 0, nullptr);
-    if (length == 0)
-        QEL_RAISE(ERR_EMPTY_DIRECTORY, kSource);
     const TimData& tim = RequireTim();
     // The directory is built in the transfer buffer: it cannot be longer.
     if (length > tim.plan.transferSize) {
@@ -34,6 +31,36 @@ void CFlash::AnalyseFlash() {
     }
     std::vector<uint8_t> bytes(length);
     ReadDsp(tim.plan.transferBuffer, length, bytes.data());
+    return bytes;
+}
+
+void CFlash::RememberDirectory() {
+    directoryKnown_ = false;
+    try {
+        analysedDirectory_ = ReadDirectory();
+        directoryKnown_ = true;
+    } catch (...) {
+        // Not known: the next commit cannot tell whether someone else wrote.
+    }
+}
+
+void CFlash::CheckFlashUnchanged() {
+    if (directoryKnown_ && ReadDirectory() != analysedDirectory_) {
+        QEL_RAISE_DETAIL(ERR_FLASH_CHANGED, kSource,
+                         "Something else wrote to the flash: select the TIM type again to read it");
+    }
+}
+
+void CFlash::AnalyseFlash() {
+    chain_.Clear();
+    directoryKnown_ = false;
+    const std::vector<uint8_t> bytes = ReadDirectory();
+    analysedDirectory_ = bytes;
+    directoryKnown_ = true;
+    const auto length = static_cast<uint32_t>(bytes.size());
+    if (length == 0)
+        QEL_RAISE(ERR_EMPTY_DIRECTORY, kSource);
+    const TimData& tim = RequireTim();
     const FlashDirectory directory = ParseFlashDirectory(bytes.data(), length, tim.FlashSize());
 
     auto init = std::make_unique<CBlockInit>(this, 0);

@@ -169,6 +169,8 @@ void CFlash::ProgramStaged(uint32_t size) {
     const std::string path = wrapper.WriteTempCoff(
         size, tim.staging.data(), tim.plan.transferBuffer, static_cast<int>(instance_));
     Status("Loading data to DSP ...");
+    // Whether or not the load works, it has replaced the programmer.
+    programmerLoaded_ = false;
     const int failed = LoadDspProgram(path.c_str());
     std::remove(path.c_str());
     if (failed) {

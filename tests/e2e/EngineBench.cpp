@@ -179,6 +179,35 @@ IFSystem* EngineBench::Open() {
     return system_;
 }
 
+IFSystem* EngineBench::OpenAnother() {
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int state = -1;
+    };
+    static State another;
+    {
+        std::lock_guard<std::mutex> guard(another.mutex);
+        another.state = -1;
+    }
+    IFSystem* system = open_(
+        [](void* context, int state) {
+            auto* s = static_cast<State*>(context);
+            std::lock_guard<std::mutex> guard(s->mutex);
+            s->state = state;
+            s->changed.notify_all();
+        },
+        &another, 0);
+    if (!system)
+        throw std::runtime_error("TelmarOpen gave null");
+    system->Connect();
+    std::unique_lock<std::mutex> lock(another.mutex);
+    another.changed.wait(lock, [&] { return another.state == 2 || another.state == 0; });
+    if (another.state != 2)
+        throw std::runtime_error("the second engine could not connect to the bench");
+    return system;
+}
+
 void EngineBench::Close() {
     if (control_) {
         control_->Release();

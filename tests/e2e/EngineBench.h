@@ -81,6 +81,11 @@ class EngineBench {
     // TelmarClose; the bench server goes with its last reference.
     void Close();
     IFSystem* System() const { return system_; }
+    // A second engine in this process, on the same settings and bench:
+    // TelmarOpen and a connect that has reached state 2. Closed with
+    // CloseAnother.
+    IFSystem* OpenAnother();
+    void CloseAnother(IFSystem* system) { close_(system); }
     IFFlash* Flash(int board, int processor);
 
     // Flash objects built from now on get a worker whose thread
