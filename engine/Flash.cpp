@@ -307,6 +307,9 @@ int CFlash::SelectCommand() {
     if (!database_)
         QEL_RAISE(ERR_TIMINFO_INIT, kSource);
     programmerLoaded_ = false;
+    // A reset from elsewhere from here on may wipe the registers and the FDB
+    // this selection puts into the DSP.
+    dspDisturbed_ = false;
     const CQelTimRecord* record = database_->FindByName(timTypeName_.c_str());
     if (!record)
         QEL_RAISE(ERR_UNKNOWN_TIM_TYPE, kSource);
@@ -330,6 +333,12 @@ int CFlash::SelectCommand() {
         if (!IsFlashContentError(e.code)) {
             ForgetFlash();
             throw;
+        }
+        if (dspDisturbed_) {
+            ForgetFlash();
+            QEL_RAISE_DETAIL(ERR_CCS_OPERATION, kSource,
+                             "The target was reset or halted by another program while the flash "
+                             "was read");
         }
         RevertToDefault();
     } catch (...) {

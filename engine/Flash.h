@@ -236,6 +236,9 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     std::atomic<uint32_t> usedSize_{0};
     bool workerReady_ = true;
     CModuleClaim claim_;
+    // Someone else reset or halted the target since the flag was cleared:
+    // what the flash seemed to say meanwhile is not to be trusted.
+    std::atomic<bool> dspDisturbed_{false};
     std::vector<uint8_t> analysedDirectory_;
     bool directoryKnown_ = false;
 };

@@ -29,6 +29,7 @@ void CFlash::SetPollIntervals(std::chrono::milliseconds base, std::chrono::milli
 
 void CFlash::DspStateChanged() {
     programmerLoaded_ = false;
+    dspDisturbed_ = true;
 }
 
 void CFlash::HaltIfRunning() {
@@ -96,7 +97,16 @@ void CFlash::EnsureProgrammer() {
     const uint32_t args[7] = {programmerBase_,       programmerBase_,       tim.plan.transferBuffer,
                               tim.plan.transferSize, tim.plan.sectorBuffer, tim.plan.saveArea,
                               tim.plan.saveSize};
-    tim.flashAccess = RunProgrammerCommand(1, 7, args) == 0;
+    const bool access = RunProgrammerCommand(1, 7, args) == 0;
+    if (!access && dspDisturbed_) {
+        // Not the processor's lack of access: what the selection put into
+        // the DSP may be gone.
+        programmerLoaded_ = false;
+        QEL_RAISE_DETAIL(ERR_CCS_OPERATION, kSource,
+                         "The target was reset or halted by another program since the TIM "
+                         "type was selected: select it again");
+    }
+    tim.flashAccess = access;
     if (!tim.flashAccess)
         QEL_RAISE(ERR_NO_FLASH_ACCESS, kSource);
 }

@@ -69,6 +69,35 @@ TEST(SilentDspTest, SelectFailsAndNothingCanBeCommittedOverTheFlash) {
     EXPECT_EQ(ErrorOf([&] { flash->VerifyUserBlock(0, file.c_str()); }), 0u);
 }
 
+// Someone else resets the target again and again while the chain is read:
+// the select either reads the chain or fails, and never takes the valid
+// flash for an inconsistent one.
+TEST(UnrequestedResetTest, ResetsDuringTheAnalysisNeverRevertAValidFlash) {
+    EngineBench bench;
+    const std::string file = ProgramModule(bench);
+    for (uint32_t resets = 1; resets <= 8; ++resets) {
+        IFFlash* flash = bench.Flash(0, 0);
+        ASSERT_EQ(flash->Connect(), 0) << Describe(flash->GetLastError());
+        bench.Control()->SetFault(0, 0, Fault::UnrequestedReset, resets);
+        NoticeLog log;
+        const int result =
+            EngineBench::Run(flash, log, [&] { return flash->SelectTimType("QT-6201", nullptr); });
+        EXPECT_FALSE(NoticeLog::HasText(log.Take(), kReverted)) << resets << " resets";
+        uint32_t users = 0;
+        flash->GetUserBlockCount(&users);
+        if (result == 0) {
+            EXPECT_EQ(users, 1u) << resets << " resets";
+        } else {
+            EXPECT_EQ(result, 2);
+            uint32_t count = 1;
+            flash->GetBlockCount(&count);
+            EXPECT_EQ(count, 0u) << resets << " resets";
+        }
+        bench.Control()->ClearFaults(0, 0);
+        bench.Close();
+    }
+}
+
 // The module holds what was committed: selecting that TIM type again asks
 // nothing and shows the chain, not the default one.
 TEST(DetectedTimTest, CommitRecordsTheTimTypeItWrote) {
