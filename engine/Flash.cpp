@@ -375,6 +375,13 @@ void CFlash::CommitCommand() {
         CheckFlashUnchanged();
         try {
             CommitChain();
+        } catch (CExc& e) {
+            if (mode_ == Writing && e.detail[0] == '\0') {
+                e.SetDetail("The commit stopped while writing: the flash may hold part of it. "
+                            "Select the TIM type again and commit once more");
+            }
+            RememberDirectory();
+            throw;
         } catch (...) {
             // What this commit did write is the chain's own, not someone
             // else's: a retry compares against it.

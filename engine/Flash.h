@@ -89,6 +89,8 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
                          uint32_t savedImage) override;
     uint32_t PreserveBlockImage(uint32_t offset, uint32_t length) override;
     bool FitsInFlash(uint32_t newTotalSize, const CBlock* block) override;
+    void DescribeSpace(uint32_t newTotalSize, const CBlock* block, char* text,
+                       size_t size) override;
     uint32_t TimTypeCode() const override;
     uint32_t LargestRegionStart() const override;
     memory* MemoryMap() override;
@@ -167,6 +169,8 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     std::unique_ptr<CBlock> NewBlock(uint32_t type, uint32_t offset);
 
     void CopyText(const std::string& text, char* buffer, uint32_t* size);
+    // The chain's total size less that of block, when it is in the chain.
+    uint64_t UsedWithout(const CBlock* block) const;
 
     // Progress and the last error
     uint32_t progressPosition_ = 0;

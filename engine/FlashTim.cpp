@@ -170,15 +170,25 @@ memory* CFlash::MemoryMap() {
     return timData_ ? &timData_->memoryMap : nullptr;
 }
 
+uint64_t CFlash::UsedWithout(const CBlock* block) const {
+    uint64_t used = chain_.TotalSize();
+    for (const auto& b : chain_) {
+        if (block && b.get() == block)
+            used -= block->GetTotalSize();
+    }
+    return used;
+}
+
 bool CFlash::FitsInFlash(uint32_t newTotalSize, const CBlock* block) {
     // Without a TIM there is no flash size to fit into.
     const TimData& tim = RequireTim();
-    uint64_t used = uint64_t{newTotalSize} + chain_.TotalSize();
-    if (block) {
-        for (const auto& b : chain_) {
-            if (b.get() == block)
-                used -= block->GetTotalSize();
-        }
-    }
-    return used <= tim.FlashSize();
+    return newTotalSize + UsedWithout(block) <= tim.FlashSize();
+}
+
+void CFlash::DescribeSpace(uint32_t newTotalSize, const CBlock* block, char* text, size_t size) {
+    const uint64_t flash = timData_ ? timData_->FlashSize() : 0;
+    const uint64_t used = UsedWithout(block);
+    snprintf(text, size, "The block needs %u bytes; %llu of the flash's %llu bytes are free",
+             newTotalSize, static_cast<unsigned long long>(used < flash ? flash - used : 0),
+             static_cast<unsigned long long>(flash));
 }

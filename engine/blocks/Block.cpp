@@ -113,8 +113,11 @@ uint32_t CBlock::GetExtraHeaderSize() const {
 }
 
 void CBlock::CheckSpace(uint32_t newTotalSize) {
-    if (!flash_->FitsInFlash(newTotalSize, this))
-        QEL_RAISE(ERR_NOT_ENOUGH_SPACE, kSource);
+    if (!flash_->FitsInFlash(newTotalSize, this)) {
+        char detail[128];
+        flash_->DescribeSpace(newTotalSize, this, detail, sizeof(detail));
+        QEL_RAISE_DETAIL(ERR_NOT_ENOUGH_SPACE, kSource, detail);
+    }
 }
 
 uint32_t CBlock::SetDataLength(uint32_t length) {

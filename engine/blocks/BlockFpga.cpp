@@ -2,6 +2,7 @@
 
 #include "engine/Exc.h"
 #include "engine/blocks/BlockOwner.h"
+#include "engine/formats/InputFile.h"
 #include "engine/formats/SBFManage.h"
 #include "platform/FileExtension.h"
 #include "platform/TempFolder.h"
@@ -97,6 +98,7 @@ void CBlockFpga::SetBitstream(const char* path) {
     if (!flash_)
         return;
     const uint32_t timType = flash_->TimTypeCode();
+    CheckInputFile(path, ERR_CANNOT_OPEN_FILE, kSource, MaxBitstreamFile);
 
     CSBFManage sbf;
     SbfDescriptor descriptor;

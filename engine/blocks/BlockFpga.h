@@ -12,6 +12,10 @@ class CBlockFpga : public CBlockAlign {
     static constexpr uint32_t Type = 3;
     // Question to the caller: take a bitstream not made for this TIM?
     static constexpr int QuestionWrongTim = 2;
+    // Larger bitstream files (SBF, .bit or .dat) are refused before they are
+    // read: the largest flash of the known TIMs is 16 MiB, and even a .bit
+    // file that compresses well is not four times that.
+    static constexpr uint64_t MaxBitstreamFile = 64ull << 20;
 
     struct Record {
         char comment[512];    // the SBF's comment, NUL-terminated

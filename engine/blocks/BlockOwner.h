@@ -1,6 +1,7 @@
 // What a block needs from the flash object that owns it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class CBlock;
@@ -23,6 +24,14 @@ class CBlockOwner {
     virtual uint32_t PreserveBlockImage(uint32_t offset, uint32_t length) = 0;
     // newTotalSize + the chain's total size - block's own size <= flash size.
     virtual bool FitsInFlash(uint32_t newTotalSize, const CBlock* block) = 0;
+    // For the error when it does not: the sizes needed and free.
+    virtual void DescribeSpace(uint32_t newTotalSize, const CBlock* block, char* text,
+                               size_t size) {
+        (void)newTotalSize;
+        (void)block;
+        if (size)
+            text[0] = '\0';
+    }
     // Tells the engine's caller that the chain changed (notice kind 4).
     virtual void NotifyChanged() = 0;
 

@@ -1,7 +1,9 @@
 #include "engine/blocks/BlockUser.h"
 
 #include "engine/Exc.h"
+#include "engine/formats/InputFile.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -82,21 +84,17 @@ void CBlockUser::ReadPlainFile(const UserBlockRecord& record, std::vector<uint8_
                                uint32_t* length) {
     const char* source = kSource;
     const char* name = record.fileName;
-    std::error_code error;
-    const std::filesystem::path path(name);
-    // A folder opens on some systems but never reads.
-    if (name[0] == '\0' || !std::filesystem::is_regular_file(path, error)) {
-        QEL_RAISE(ERR_CANNOT_OPEN_FILE, source);
-    }
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        QEL_RAISE(ERR_CANNOT_OPEN_FILE, source);
-    const uintmax_t fileSize = std::filesystem::file_size(path, error);
-    if (error)
-        QEL_RAISE(ERR_CANNOT_OPEN_FILE, source);
+    // A folder opens on some systems but never reads; a pipe or a device
+    // may block or never end.
+    const uint64_t fileSize = CheckInputFile(name, ERR_CANNOT_OPEN_FILE, source, UINT64_MAX);
     // Payload lengths are 32-bit; such a file can never fit a flash.
-    if (fileSize > UINT32_MAX - 3)
-        QEL_RAISE(ERR_NOT_ENOUGH_SPACE, source);
+    if (fileSize > UINT32_MAX - 3) {
+        QEL_RAISE_FORMAT(ERR_NOT_ENOUGH_SPACE, source, "File: %s: %llu bytes", name,
+                         static_cast<unsigned long long>(fileSize));
+    }
+    std::ifstream file(name, std::ios::binary);
+    if (!file)
+        QEL_RAISE_FORMAT(ERR_CANNOT_OPEN_FILE, source, "File: %s: %s", name, strerror(errno));
     const auto size = static_cast<uint32_t>(fileSize);
 
     std::vector<uint8_t> buffer;

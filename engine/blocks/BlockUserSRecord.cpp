@@ -2,6 +2,7 @@
 
 #include "engine/Exc.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
@@ -157,5 +158,14 @@ void CBlockUserSRecord::ReadFile(std::vector<uint8_t>* data, uint32_t* length) {
     ReadPlainFile(record_, &text_, &textLength);
     if (textLength % 4 != 0)
         QEL_RAISE(ERR_FILE_SIZE_NOT_FACTOR_4, kSource);
-    *length = ParseText(text_.data(), textLength, data);
+    try {
+        *length = ParseText(text_.data(), textLength, data);
+    } catch (CExc& e) {
+        // Where in the file: the line of the character read last.
+        const auto line =
+            1 + std::count(text_.data(), text_.data() + std::min<size_t>(position_, textLength), '\n');
+        if (e.detail[0] == '\0')
+            e.FormatDetail("File: %s, line %ld", record_.fileName, static_cast<long>(line));
+        throw;
+    }
 }
