@@ -119,28 +119,21 @@ void CFlash::CommitChain() {
     Progress(0, 0);
     bytesToRead_ = 0;
     bytesRead_ = 0;
-    writePlan_ = std::make_unique<CWritePlan>(
-        tim.sectorSize, tim.staging.empty() ? nullptr : tim.staging.data(),
-        static_cast<uint32_t>(tim.staging.size()), [this](uint32_t size) { ProgramStaged(size); });
+    writePlan_ = std::make_unique<CWritePlan>(tim.sectorSize, tim.plan.transferSize,
+                                              [this](uint32_t size) { ProgramStaged(size); });
     struct PlanReset {
-        std::unique_ptr<CWritePlan>& plan;
-        ~PlanReset() { plan.reset(); }
-    } planReset{writePlan_};
+        CFlash& flash;
+        ~PlanReset() {
+            flash.writePlan_.reset();
+            flash.EndPlannedReads();
+        }
+    } planReset{*this};
 
-    PlaceBlocks(true, false);
-    if (bytesToRead_ != 0) {
-        mode_ = Reading;
-        Status("Reading from flash ...");
-    }
-    PlaceBlocks(false, false);
-
-    Status("Calculating write cost ...");
-    for (const auto& block : chain_) block->Write(true);
-    writePlan_->Flush(true);
-
-    mode_ = Writing;
-    writePlan_->Rewind();
-    Status("Writing to flash ...");
+    // Where every block lies before this commit: a failed commit puts the
+    // blocks it has not written back there.
+    std::vector<std::pair<CBlock*, uint32_t>> before;
+    before.reserve(chain_.Count());
+    for (const auto& block : chain_) before.emplace_back(block.get(), block->FlashOffset());
     // A block counts as written once the load holding its last record has
     // been programmed; after a failure the others must be written again.
     struct Pending {
@@ -148,7 +141,25 @@ void CFlash::CommitChain() {
         size_t lastLoad;
     };
     std::vector<Pending> pending;
+    bool writing = false;
     try {
+        PlaceBlocks(true, false);
+        if (bytesToRead_ != 0) {
+            mode_ = Reading;
+            Status("Reading from flash ...");
+        }
+        StartPlannedReads();
+        PlaceBlocks(false, false);
+        EndPlannedReads();
+
+        Status("Calculating write cost ...");
+        for (const auto& block : chain_) block->Write(true);
+        writePlan_->Flush(true);
+
+        mode_ = Writing;
+        writePlan_->Rewind();
+        Status("Writing to flash ...");
+        writing = true;
         for (const auto& block : chain_) {
             const bool modified = block->IsModified();
             block->Write(false);
@@ -157,10 +168,21 @@ void CFlash::CommitChain() {
         }
         writePlan_->Flush(false);
     } catch (...) {
-        const size_t failedLoad = writePlan_->CurrentIndex();
-        for (const Pending& p : pending) {
-            if (p.lastLoad >= failedLoad)
-                p.block->MarkUnwritten();
+        if (writing) {
+            const size_t failedLoad = writePlan_->CurrentIndex();
+            for (const Pending& p : pending) {
+                if (p.lastLoad >= failedLoad)
+                    p.block->MarkUnwritten();
+            }
+        }
+        // Kept images and the new offsets of blocks not written belong to
+        // this commit only: a retry keeps or reads them afresh where the
+        // flash holds them.
+        for (const auto& [block, offset] : before) {
+            if (block->IsModified())
+                block->UndoMove(offset);
+            else
+                block->ForgetSavedImage();
         }
         throw;
     }

@@ -24,13 +24,60 @@ CWritePlan::CWritePlan(uint32_t sectorSize, uint8_t* staging, uint32_t stagingSi
     Reset();
 }
 
+CWritePlan::CWritePlan(uint32_t sectorSize, uint32_t loadSize, Shipper ship)
+    : sectorSize_(sectorSize),
+      staging_(nullptr),
+      stagingSize_(loadSize),
+      ship_(std::move(ship)),
+      owned_(true) {
+    Reset();
+}
+
+void CWritePlan::EnsureStaging() {
+    if (!owned_ || staging_)
+        return;
+    // A load that the counting pass closed by filling it takes the whole
+    // buffer; the last one only what was queued into it.
+    const bool last = current_ + 1 >= planned_.size();
+    const uint32_t need = current_ < planned_.size() && last
+                              ? std::max(planned_[current_], RecordHead)
+                              : stagingSize_;
+    bufferSize_ = std::min(need, stagingSize_);
+    buffer_.reset(new uint8_t[bufferSize_]);
+    staging_ = buffer_.get();
+}
+
+void CWritePlan::GrowStaging(uint32_t size) {
+    if (!owned_ || size <= bufferSize_)
+        return;
+    // Only when the writing pass queues more than the counting pass did.
+    std::unique_ptr<uint8_t[]> bigger(new uint8_t[stagingSize_]);
+    memcpy(bigger.get(), buffer_.get(), nodes_[current_].used);
+    buffer_ = std::move(bigger);
+    bufferSize_ = stagingSize_;
+    staging_ = buffer_.get();
+}
+
+void CWritePlan::ReleaseStaging() {
+    if (!owned_)
+        return;
+    buffer_.reset();
+    bufferSize_ = 0;
+    staging_ = nullptr;
+}
+
 void CWritePlan::Reset() {
     nodes_.assign(1, Node{});
     current_ = 0;
 }
 
 void CWritePlan::Rewind() {
-    for (Node& node : nodes_) node.used = 0;
+    planned_.clear();
+    for (Node& node : nodes_) {
+        planned_.push_back(node.used);
+        node.used = 0;
+    }
+    ReleaseStaging();
     current_ = 0;
 }
 
@@ -52,6 +99,8 @@ void CWritePlan::CountSectors(uint32_t offset, uint32_t length) {
 }
 
 void CWritePlan::PutRecord(uint32_t source, uint32_t offset, uint32_t length, const uint8_t* data) {
+    EnsureStaging();
+    GrowStaging(nodes_[current_].used + RecordHead + (data ? length : 0));
     uint8_t* at = staging_ + nodes_[current_].used;
     PutWord(at, source);
     PutWord(at + 4, offset);
@@ -66,10 +115,13 @@ void CWritePlan::NextLoad(bool countOnly) {
         current_ = nodes_.size() - 1;
         return;
     }
+    EnsureStaging();
+    GrowStaging(stagingSize_);
     Node& node = nodes_[current_];
     memset(staging_ + node.used, 0, stagingSize_ - node.used);
     node.used = stagingSize_;
     ship_(stagingSize_);
+    ReleaseStaging();
     // The counting pass made this node; a writing pass that runs past it
     // would have planned differently, so it gets a node of its own.
     if (++current_ == nodes_.size())
@@ -78,7 +130,7 @@ void CWritePlan::NextLoad(bool countOnly) {
 
 void CWritePlan::Queue(bool countOnly, uint32_t offset, uint32_t length, const uint8_t* data,
                        uint32_t savedImage) {
-    if (!staging_ || stagingSize_ < RecordHead)
+    if ((!owned_ && !staging_) || stagingSize_ < RecordHead)
         QEL_RAISE(ERR_NO_TRANSFER_BUFFER, kSource);
     uint32_t remaining = length;
     do {
@@ -120,8 +172,10 @@ void CWritePlan::Flush(bool countOnly) {
     if (countOnly)
         return;
     // When the end mark did not fit, Queue shipped the full buffer already.
-    if (current_ == before && nodes_[current_].used != 0)
+    if (current_ == before && nodes_[current_].used != 0) {
         ship_(nodes_[current_].used);
+        ReleaseStaging();
+    }
 }
 
 uint32_t CWritePlan::TotalSectors() const {
