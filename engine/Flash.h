@@ -172,6 +172,16 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     void RevertToDefault();
     void PlaceBlocks(bool countOnly, bool markOnly);
     void CommitChain();
+    // A block a commit's writing pass queued: it counts as written once the
+    // load holding its last record has been programmed.
+    struct WrittenBlock {
+        CBlock* block;
+        size_t firstLoad;
+        size_t lastLoad;
+    };
+    void ForgetFailedCommit(const std::vector<std::pair<CBlock*, uint32_t>>& before,
+                            const std::vector<WrittenBlock>& pending, size_t failedLoad,
+                            bool writing);
     void ChainChanged();
     CBlockUser* UserBlockAt(uint32_t index);
     template <class T>

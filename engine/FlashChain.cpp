@@ -113,6 +113,46 @@ void CFlash::QueueFlashWrite(bool countOnly, uint32_t offset, uint32_t length, c
     writePlan_->Queue(countOnly, offset, length, data, savedImage);
 }
 
+// After a failed commit the chain must describe what the flash holds, so
+// that a retry keeps or reads every unwritten block where it really lies.
+// Blocks written in full live at their new offsets. The others go back to
+// their old offsets and lose their kept images, except a block whose old
+// place this commit may have overwritten and whose payload the host does
+// not hold: the programmer's kept image is then its only copy, and should
+// the programmer have lost it, the retry's write reports a failure.
+void CFlash::ForgetFailedCommit(const std::vector<std::pair<CBlock*, uint32_t>>& before,
+                                const std::vector<WrittenBlock>& pending, size_t failedLoad,
+                                bool writing) {
+    struct Range {
+        uint64_t start, end;
+    };
+    std::vector<Range> programmed;
+    if (writing) {
+        for (const WrittenBlock& p : pending) {
+            if (p.lastLoad >= failedLoad)
+                p.block->MarkUnwritten();
+            // The failed load itself may have been programmed in part.
+            if (p.firstLoad <= failedLoad) {
+                const uint64_t start = p.block->FlashOffset();
+                programmed.push_back({start, start + p.block->GetTotalSize()});
+            }
+        }
+    }
+    for (const auto& [block, offset] : before) {
+        if (!block->IsModified()) {
+            block->ForgetSavedImage();
+            continue;
+        }
+        const uint64_t end = uint64_t{offset} + block->GetTotalSize();
+        bool overwritten = false;
+        for (const Range& r : programmed)
+            overwritten = overwritten || (r.start < end && offset < r.end);
+        if (overwritten && !block->IsDataLoaded() && block->SavedImage() != 0)
+            continue;
+        block->UndoMove(offset);
+    }
+}
+
 void CFlash::CommitChain() {
     TimData& tim = RequireTim();
     Status("Commiting data to flash ...");
@@ -134,13 +174,7 @@ void CFlash::CommitChain() {
     std::vector<std::pair<CBlock*, uint32_t>> before;
     before.reserve(chain_.Count());
     for (const auto& block : chain_) before.emplace_back(block.get(), block->FlashOffset());
-    // A block counts as written once the load holding its last record has
-    // been programmed; after a failure the others must be written again.
-    struct Pending {
-        CBlock* block;
-        size_t lastLoad;
-    };
-    std::vector<Pending> pending;
+    std::vector<WrittenBlock> pending;
     bool writing = false;
     try {
         PlaceBlocks(true, false);
@@ -162,28 +196,14 @@ void CFlash::CommitChain() {
         writing = true;
         for (const auto& block : chain_) {
             const bool modified = block->IsModified();
+            const size_t firstLoad = writePlan_->CurrentIndex();
             block->Write(false);
             if (modified)
-                pending.push_back({block.get(), writePlan_->CurrentIndex()});
+                pending.push_back({block.get(), firstLoad, writePlan_->CurrentIndex()});
         }
         writePlan_->Flush(false);
     } catch (...) {
-        if (writing) {
-            const size_t failedLoad = writePlan_->CurrentIndex();
-            for (const Pending& p : pending) {
-                if (p.lastLoad >= failedLoad)
-                    p.block->MarkUnwritten();
-            }
-        }
-        // Kept images and the new offsets of blocks not written belong to
-        // this commit only: a retry keeps or reads them afresh where the
-        // flash holds them.
-        for (const auto& [block, offset] : before) {
-            if (block->IsModified())
-                block->UndoMove(offset);
-            else
-                block->ForgetSavedImage();
-        }
+        ForgetFailedCommit(before, pending, writing ? writePlan_->CurrentIndex() : 0, writing);
         throw;
     }
     // Kept images served this commit only.

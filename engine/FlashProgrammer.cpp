@@ -311,6 +311,8 @@ void CFlash::ProgramStaged(uint32_t size) {
     // DSP takes it.
     writePlan_->ReleaseStaging();
     Status("Loading data to DSP ...");
+    // Any load stops the programmer, a failed one as well.
+    programmerLoaded_ = false;
     const int failed = LoadDspProgram(path.c_str());
     std::remove(path.c_str());
     if (failed) {
@@ -318,6 +320,5 @@ void CFlash::ProgramStaged(uint32_t size) {
                          "Could not bring the staged flash data into the DSP");
     }
     Status("Writing to flash ...");
-    programmerLoaded_ = false;
     RunProgrammerCommand(4, 0, nullptr);
 }
