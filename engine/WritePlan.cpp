@@ -172,10 +172,10 @@ void CWritePlan::Flush(bool countOnly) {
     if (countOnly)
         return;
     // When the end mark did not fit, Queue shipped the full buffer already.
-    if (current_ == before && nodes_[current_].used != 0) {
+    if (current_ == before && nodes_[current_].used != 0)
         ship_(nodes_[current_].used);
-        ReleaseStaging();
-    }
+    // Nothing more goes out in this commit.
+    ReleaseStaging();
 }
 
 uint32_t CWritePlan::TotalSectors() const {
