@@ -233,6 +233,7 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     std::unique_ptr<CWritePlan> writePlan_;
     uint32_t bytesToRead_ = 0;
     uint32_t bytesRead_ = 0;
+    uint32_t smallestRefusedKeep_ = 0;  // this commit's, 0 while none was refused
     std::vector<ReadRange> plannedReads_;
     std::vector<ReadRun> readRuns_;
     std::vector<uint8_t> readPiece_;  // the last planned piece read

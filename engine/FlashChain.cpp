@@ -159,6 +159,7 @@ void CFlash::CommitChain() {
     Progress(0, 0);
     bytesToRead_ = 0;
     bytesRead_ = 0;
+    smallestRefusedKeep_ = 0;
     writePlan_ = std::make_unique<CWritePlan>(tim.sectorSize, tim.plan.transferSize,
                                               [this](uint32_t size) { ProgramStaged(size); });
     struct PlanReset {

@@ -296,8 +296,15 @@ const CFlash::ReadRun* CFlash::PlannedRunAt(uint32_t offset) const {
 }
 
 uint32_t CFlash::PreserveBlockImage(uint32_t offset, uint32_t length) {
+    // A programmer that could not keep an image has no room for one at least
+    // as long in this commit either: such blocks are read without asking.
+    if (smallestRefusedKeep_ != 0 && length >= smallestRefusedKeep_)
+        return 0;
     const uint32_t args[2] = {offset, length};
-    return RunProgrammerCommand(8, 2, args);
+    const uint32_t handle = RunProgrammerCommand(8, 2, args);
+    if (handle == 0 && (smallestRefusedKeep_ == 0 || length < smallestRefusedKeep_))
+        smallestRefusedKeep_ = length;
+    return handle;
 }
 
 void CFlash::ProgramStaged(uint32_t size) {

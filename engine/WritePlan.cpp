@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+
+#include <sys/mman.h>
 
 namespace {
 constexpr const char* kSource = "Flash";
@@ -22,6 +25,17 @@ CWritePlan::CWritePlan(uint32_t sectorSize, uint8_t* staging, uint32_t stagingSi
       stagingSize_(stagingSize),
       ship_(std::move(ship)) {
     Reset();
+}
+
+CWritePlan::PageBuffer::PageBuffer(size_t bytes) : size(bytes) {
+    void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED)
+        throw std::bad_alloc();
+    data = static_cast<uint8_t*>(at);
+}
+
+CWritePlan::PageBuffer::~PageBuffer() {
+    munmap(data, size);
 }
 
 CWritePlan::CWritePlan(uint32_t sectorSize, uint32_t loadSize, Shipper ship)
@@ -43,19 +57,19 @@ void CWritePlan::EnsureStaging() {
                               ? std::max(planned_[current_], RecordHead)
                               : stagingSize_;
     bufferSize_ = std::min(need, stagingSize_);
-    buffer_.reset(new uint8_t[bufferSize_]);
-    staging_ = buffer_.get();
+    buffer_ = std::make_unique<PageBuffer>(bufferSize_);
+    staging_ = buffer_->data;
 }
 
 void CWritePlan::GrowStaging(uint32_t size) {
     if (!owned_ || size <= bufferSize_)
         return;
     // Only when the writing pass queues more than the counting pass did.
-    std::unique_ptr<uint8_t[]> bigger(new uint8_t[stagingSize_]);
-    memcpy(bigger.get(), buffer_.get(), nodes_[current_].used);
+    auto bigger = std::make_unique<PageBuffer>(stagingSize_);
+    memcpy(bigger->data, buffer_->data, nodes_[current_].used);
     buffer_ = std::move(bigger);
     bufferSize_ = stagingSize_;
-    staging_ = buffer_.get();
+    staging_ = buffer_->data;
 }
 
 void CWritePlan::ReleaseStaging() {

@@ -64,7 +64,17 @@ class CWritePlan {
     uint32_t stagingSize_;
     Shipper ship_;
     bool owned_ = false;
-    std::unique_ptr<uint8_t[]> buffer_;
+    // Pages of their own, so that a released load goes back to the system
+    // at once whichever thread allocates next.
+    struct PageBuffer {
+        explicit PageBuffer(size_t size);
+        ~PageBuffer();
+        PageBuffer(const PageBuffer&) = delete;
+        PageBuffer& operator=(const PageBuffer&) = delete;
+        uint8_t* data = nullptr;
+        size_t size = 0;
+    };
+    std::unique_ptr<PageBuffer> buffer_;
     uint32_t bufferSize_ = 0;
     std::vector<Node> nodes_;
     std::vector<uint32_t> planned_;  // used bytes of each load in the counting pass
