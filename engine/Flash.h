@@ -179,9 +179,12 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
         size_t firstLoad;
         size_t lastLoad;
     };
+    // failedLoad: index of the load that failed, or of none when the
+    // failure came before the writing pass; partly: it may be on the flash
+    // in part.
     void ForgetFailedCommit(const std::vector<std::pair<CBlock*, uint32_t>>& before,
-                            const std::vector<WrittenBlock>& pending, size_t failedLoad,
-                            bool writing);
+                            const std::vector<WrittenBlock>& pending, bool writing,
+                            size_t failedLoad, bool partly);
     void ChainChanged();
     CBlockUser* UserBlockAt(uint32_t index);
     template <class T>
@@ -234,6 +237,8 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     uint32_t bytesToRead_ = 0;
     uint32_t bytesRead_ = 0;
     uint32_t smallestRefusedKeep_ = 0;  // this commit's, 0 while none was refused
+    bool programmingLoad_ = false;      // command 4 of a staging load has been started
+    bool keepsHeldOver_ = false;        // some block still copies from a failed commit's image
     std::vector<ReadRange> plannedReads_;
     std::vector<ReadRun> readRuns_;
     std::vector<uint8_t> readPiece_;  // the last planned piece read

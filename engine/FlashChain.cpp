@@ -118,11 +118,12 @@ void CFlash::QueueFlashWrite(bool countOnly, uint32_t offset, uint32_t length, c
 // Blocks written in full live at their new offsets. The others go back to
 // their old offsets and lose their kept images, except a block whose old
 // place this commit may have overwritten and whose payload the host does
-// not hold: the programmer's kept image is then its only copy, and should
-// the programmer have lost it, the retry's write reports a failure.
+// not hold: the programmer's kept image is then its only copy. The retry
+// asks for no new kept image (which would start a new table) and copies from
+// that one; should the programmer have lost it, the write reports a failure.
 void CFlash::ForgetFailedCommit(const std::vector<std::pair<CBlock*, uint32_t>>& before,
-                                const std::vector<WrittenBlock>& pending, size_t failedLoad,
-                                bool writing) {
+                                const std::vector<WrittenBlock>& pending, bool writing,
+                                size_t failedLoad, bool partly) {
     struct Range {
         uint64_t start, end;
     };
@@ -131,8 +132,7 @@ void CFlash::ForgetFailedCommit(const std::vector<std::pair<CBlock*, uint32_t>>&
         for (const WrittenBlock& p : pending) {
             if (p.lastLoad >= failedLoad)
                 p.block->MarkUnwritten();
-            // The failed load itself may have been programmed in part.
-            if (p.firstLoad <= failedLoad) {
+            if (p.firstLoad < failedLoad || (partly && p.firstLoad == failedLoad)) {
                 const uint64_t start = p.block->FlashOffset();
                 programmed.push_back({start, start + p.block->GetTotalSize()});
             }
@@ -160,6 +160,7 @@ void CFlash::CommitChain() {
     bytesToRead_ = 0;
     bytesRead_ = 0;
     smallestRefusedKeep_ = 0;
+    programmingLoad_ = false;
     writePlan_ = std::make_unique<CWritePlan>(tim.sectorSize, tim.plan.transferSize,
                                               [this](uint32_t size) { ProgramStaged(size); });
     struct PlanReset {
@@ -174,7 +175,11 @@ void CFlash::CommitChain() {
     // blocks it has not written back there.
     std::vector<std::pair<CBlock*, uint32_t>> before;
     before.reserve(chain_.Count());
-    for (const auto& block : chain_) before.emplace_back(block.get(), block->FlashOffset());
+    keepsHeldOver_ = false;
+    for (const auto& block : chain_) {
+        before.emplace_back(block.get(), block->FlashOffset());
+        keepsHeldOver_ = keepsHeldOver_ || block->SavedImage() != 0;
+    }
     std::vector<WrittenBlock> pending;
     bool writing = false;
     try {
@@ -204,7 +209,8 @@ void CFlash::CommitChain() {
         }
         writePlan_->Flush(false);
     } catch (...) {
-        ForgetFailedCommit(before, pending, writing ? writePlan_->CurrentIndex() : 0, writing);
+        ForgetFailedCommit(before, pending, writing, writePlan_->CurrentIndex(), programmingLoad_);
+        programmingLoad_ = false;
         throw;
     }
     // Kept images served this commit only.

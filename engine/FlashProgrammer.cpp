@@ -300,6 +300,10 @@ uint32_t CFlash::PreserveBlockImage(uint32_t offset, uint32_t length) {
     // as long in this commit either: such blocks are read without asking.
     if (smallestRefusedKeep_ != 0 && length >= smallestRefusedKeep_)
         return 0;
+    // A new keep request would start a new table of kept images and lose
+    // the ones a failed commit left as the only copies of some blocks.
+    if (keepsHeldOver_)
+        return 0;
     const uint32_t args[2] = {offset, length};
     const uint32_t handle = RunProgrammerCommand(8, 2, args);
     if (handle == 0 && (smallestRefusedKeep_ == 0 || length < smallestRefusedKeep_))
@@ -327,5 +331,8 @@ void CFlash::ProgramStaged(uint32_t size) {
                          "Could not bring the staged flash data into the DSP");
     }
     Status("Writing to flash ...");
+    // From here on a failure may leave part of this load on the flash.
+    programmingLoad_ = true;
     RunProgrammerCommand(4, 0, nullptr);
+    programmingLoad_ = false;
 }

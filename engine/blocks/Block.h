@@ -54,9 +54,6 @@ class CBlock {
         savedImage_ = 0;
         keepRefused_ = false;
     }
-    // The programmer refused to keep the block's image in this commit's
-    // counting pass: the writing pass reads it without asking again.
-    void ForgetKeepRefusal() { keepRefused_ = false; }
     bool IsDataLoaded() const { return dataLoaded_; }
     // The payload buffer: dataLength bytes of content, then fill up to
     // paddedLength; empty when the block holds none.
@@ -69,6 +66,8 @@ class CBlock {
 
     uint32_t flashOffset_;
     uint32_t savedImage_ = 0;
+    // The programmer refused to keep the block's image in this commit's
+    // counting pass: the second pass reads it without asking again.
     bool keepRefused_ = false;
     BlockHeader header_;
     CBlockOwner* flash_;

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -75,19 +77,61 @@ void ExpectChain(EngineBench& bench, const std::vector<UserFile>& expected) {
     }
 }
 
-TEST(FailedCommitRetryTest, RetryAfterAPartlyWrittenMoveLeavesEveryBlockWithItsPayload) {
+// An edit of the chain read back from the flash; `files` follows it.
+using Edit = std::function<void(EngineBench&, IFFlash*, std::vector<UserFile>& files)>;
+
+void RemoveUser(IFFlash* flash, std::vector<UserFile>& files, uint32_t index) {
+    flash->RemoveUserBlock(index);
+    files.erase(files.begin() + index);
+}
+
+struct RetryCase {
+    const char* name;
+    std::vector<size_t> sizes;  // user blocks committed and read back first
+    Edit failing;               // before the commit whose second load fails
+    Edit retry;                 // before the commit that must succeed
+};
+
+void PrintTo(const RetryCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const RetryCase kRetryCases[] = {
+    // The blocks behind the third one move and some are kept; the retry
+    // moves the blocks in front as well, and the programmer keeps new images
+    // for them.
+    {"RemoveThenRemoveTheFirst",
+     {2000, 20000, 2000, 20000, 20000, 20000, 20000, 20000, 20000, 20000},
+     [](EngineBench&, IFFlash* flash, std::vector<UserFile>& files) {
+         RemoveUser(flash, files, 2);
+     },
+     [](EngineBench&, IFFlash* flash, std::vector<UserFile>& files) {
+         RemoveUser(flash, files, 0);
+     }},
+    // A large block comes first: its first load overwrites the old places of
+    // kept blocks whose copies were to follow in the second load.
+    {"InsertInFrontThenRetry",
+     {2000, 20000, 20000, 20000, 20000},
+     [](EngineBench& bench, IFFlash* flash, std::vector<UserFile>& files) {
+         files.insert(files.begin(), {99, bench.WriteData("front.bin", 70000, 0x5A)});
+         const UserBlockRecord record = UserRecord(files.front().path);
+         flash->AddUserBlock(0x10, &record, 99, 1, 0, 0);
+     },
+     [](EngineBench&, IFFlash*, std::vector<UserFile>&) {}},
+};
+
+class FailedCommitRetryTest : public ::testing::TestWithParam<RetryCase> {};
+
+TEST_P(FailedCommitRetryTest, RetryLeavesEveryBlockWithItsPayload) {
+    const RetryCase& c = GetParam();
     EngineBench bench;
     IFFlash* flash = bench.Flash(0, kProcessor);
     bench.ConnectAndSelect(flash, kTim);
     flash->SetBootLoader(nullptr);
-    // Two small blocks in front, then blocks that move when the second
-    // small one goes.
-    const std::vector<size_t> sizes = {2000,  20000, 2000,  20000, 20000,
-                                       20000, 20000, 20000, 20000, 20000};
     std::vector<UserFile> files;
-    for (size_t i = 0; i < sizes.size(); ++i) {
+    for (size_t i = 0; i < c.sizes.size(); ++i) {
         const uint32_t id = 100 + static_cast<uint32_t>(i);
-        files.push_back({id, bench.WriteData("user" + std::to_string(i) + ".bin", sizes[i],
+        files.push_back({id, bench.WriteData("user" + std::to_string(i) + ".bin", c.sizes[i],
                                              static_cast<uint8_t>(7 * i + 1))});
         const UserBlockRecord record = UserRecord(files.back().path);
         flash->AddUserBlock(0x10, &record, id, 1, 0, -1);
@@ -98,9 +142,9 @@ TEST(FailedCommitRetryTest, RetryAfterAPartlyWrittenMoveLeavesEveryBlockWithItsP
     flash = bench.Flash(0, kProcessor);
     bench.ConnectAndSelect(flash, kTim);
 
-    // The blocks behind the third one move; the first staging load is
-    // programmed, the second cannot be brought into the DSP.
-    flash->RemoveUserBlock(2);
+    // The first staging load is programmed, the second cannot be brought
+    // into the DSP.
+    c.failing(bench, flash, files);
     FailLoadNumber fail{bench.Control(), 2};
     {
         NoticeLog log;
@@ -120,12 +164,8 @@ TEST(FailedCommitRetryTest, RetryAfterAPartlyWrittenMoveLeavesEveryBlockWithItsP
     }
     ASSERT_EQ(fail.loads, 2) << "the commit must get as far as its second staging load";
     bench.Control()->ClearFaults(0, kProcessor);
-    files.erase(files.begin() + 2);
 
-    // Another edit moves the blocks in front as well; the programmer keeps
-    // new images for them.
-    flash->RemoveUserBlock(0);
-    files.erase(files.begin());
+    c.retry(bench, flash, files);
     ASSERT_EQ(flash->Commit(), 0) << Describe(flash->GetLastError());
     EXPECT_FALSE(flash->IsModified());
     ExpectChain(bench, files);
@@ -142,6 +182,8 @@ TEST(FailedCommitRetryTest, RetryAfterAPartlyWrittenMoveLeavesEveryBlockWithItsP
             << "user block " << i;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Move, FailedCommitRetryTest, ::testing::ValuesIn(kRetryCases), CaseName());
 
 }  // namespace
 }  // namespace qel::e2e
