@@ -100,9 +100,17 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     // CDspUserOwner: something else touched the target.
     void DspStateChanged() override;
 
-    // The programmer is polled every base interval, plus the extra interval
-    // while writing or erasing (50 ms and 200 ms). Tests may shorten them.
+    // The programmer is first looked at soon after a command starts, then
+    // ever less often up to the base interval, plus the extra interval while
+    // it writes or erases the flash (50 ms and 200 ms). Tests may shorten them.
     static void SetPollIntervals(std::chrono::milliseconds base, std::chrono::milliseconds extra);
+    // A programmer command that shows no progress (no ready status, no
+    // change of its progress word, no completion) for this long fails with
+    // 0x10009; a chip erase, which reports no progress, gets the factor more.
+    static constexpr std::chrono::milliseconds kProgrammerStallLimit{120000};
+    static constexpr int kChipEraseStallFactor = 5;
+    // Tests shorten the limit.
+    static void SetProgrammerStallLimit(std::chrono::milliseconds limit);
     // Tests: the next workers started fail their thread initialisation.
     static void FailWorkerInitialisation(bool fail);
 
@@ -146,6 +154,22 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     uint32_t ReadCommandWord(int word);
     void ProgramStaged(uint32_t size);
     void HaltIfRunning();
+    void PauseForProgrammer(std::chrono::microseconds pause);
+    [[noreturn]] void ProgrammerStalled(uint32_t code, const char* what);
+    uint32_t CheckedResult(uint32_t code, uint32_t result);
+    // Reads of a commit's moving blocks: the counting pass plans them, the
+    // writing pass reads the planned ranges in merged runs.
+    struct ReadRange {
+        uint32_t offset;
+        uint32_t length;
+    };
+    struct ReadRun {
+        uint64_t start;
+        uint64_t end;
+    };
+    void StartPlannedReads();
+    void EndPlannedReads();
+    const ReadRun* PlannedRunAt(uint32_t offset) const;
 
     // Chain
     std::vector<uint8_t> ReadDirectory();
@@ -162,6 +186,19 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     void RevertToDefault();
     void PlaceBlocks(bool countOnly, bool markOnly);
     void CommitChain();
+    // A block a commit's writing pass queued: it counts as written once the
+    // load holding its last record has been programmed.
+    struct WrittenBlock {
+        CBlock* block;
+        size_t firstLoad;
+        size_t lastLoad;
+    };
+    // failedLoad: index of the load that failed, or of none when the
+    // failure came before the writing pass; partly: it may be on the flash
+    // in part.
+    void ForgetFailedCommit(const std::vector<std::pair<CBlock*, uint32_t>>& before,
+                            const std::vector<WrittenBlock>& pending, bool writing,
+                            size_t failedLoad, bool partly);
     void ChainChanged();
     CBlockUser* UserBlockAt(uint32_t index);
     template <class T>
@@ -224,6 +261,13 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     std::unique_ptr<CWritePlan> writePlan_;
     uint32_t bytesToRead_ = 0;
     uint32_t bytesRead_ = 0;
+    uint32_t smallestRefusedKeep_ = 0;  // this commit's, 0 while none was refused
+    bool programmingLoad_ = false;      // command 4 of a staging load has been started
+    bool keepsHeldOver_ = false;        // some block still copies from a failed commit's image
+    std::vector<ReadRange> plannedReads_;
+    std::vector<ReadRun> readRuns_;
+    std::vector<uint8_t> readPiece_;  // the last planned piece read
+    uint32_t readPieceOffset_ = 0;
     std::array<CCDspAddr, 12> commandAddresses_;
     std::array<CCDspMemory, 12> commandWords_;
     CCDspValue commandValue_;

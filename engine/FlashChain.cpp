@@ -140,55 +140,104 @@ void CFlash::QueueFlashWrite(bool countOnly, uint32_t offset, uint32_t length, c
     writePlan_->Queue(countOnly, offset, length, data, savedImage);
 }
 
+// After a failed commit the chain must describe what the flash holds, so
+// that a retry keeps or reads every unwritten block where it really lies.
+// Blocks written in full live at their new offsets. The others go back to
+// their old offsets and lose their kept images, except a block whose old
+// place this commit may have overwritten and whose payload the host does
+// not hold: the programmer's kept image is then its only copy. The retry
+// asks for no new kept image (which would start a new table) and copies from
+// that one; should the programmer have lost it, the write reports a failure.
+void CFlash::ForgetFailedCommit(const std::vector<std::pair<CBlock*, uint32_t>>& before,
+                                const std::vector<WrittenBlock>& pending, bool writing,
+                                size_t failedLoad, bool partly) {
+    struct Range {
+        uint64_t start, end;
+    };
+    std::vector<Range> programmed;
+    if (writing) {
+        for (const WrittenBlock& p : pending) {
+            if (p.lastLoad >= failedLoad)
+                p.block->MarkUnwritten();
+            if (p.firstLoad < failedLoad || (partly && p.firstLoad == failedLoad)) {
+                const uint64_t start = p.block->FlashOffset();
+                programmed.push_back({start, start + p.block->GetTotalSize()});
+            }
+        }
+    }
+    for (const auto& [block, offset] : before) {
+        if (!block->IsModified()) {
+            block->ForgetSavedImage();
+            continue;
+        }
+        const uint64_t end = uint64_t{offset} + block->GetTotalSize();
+        bool overwritten = false;
+        for (const Range& r : programmed)
+            overwritten = overwritten || (r.start < end && offset < r.end);
+        if (overwritten && !block->IsDataLoaded() && block->SavedImage() != 0)
+            continue;
+        block->UndoMove(offset);
+    }
+}
+
 void CFlash::CommitChain() {
     TimData& tim = RequireTim();
     Status("Commiting data to flash ...");
     Progress(0, 0);
     bytesToRead_ = 0;
     bytesRead_ = 0;
-    writePlan_ = std::make_unique<CWritePlan>(
-        tim.sectorSize, tim.staging.empty() ? nullptr : tim.staging.data(),
-        static_cast<uint32_t>(tim.staging.size()), [this](uint32_t size) { ProgramStaged(size); });
+    smallestRefusedKeep_ = 0;
+    programmingLoad_ = false;
+    writePlan_ = std::make_unique<CWritePlan>(tim.sectorSize, tim.plan.transferSize,
+                                              [this](uint32_t size) { ProgramStaged(size); });
     struct PlanReset {
-        std::unique_ptr<CWritePlan>& plan;
-        ~PlanReset() { plan.reset(); }
-    } planReset{writePlan_};
+        CFlash& flash;
+        ~PlanReset() {
+            flash.writePlan_.reset();
+            flash.EndPlannedReads();
+        }
+    } planReset{*this};
 
-    PlaceBlocks(true, false);
-    if (bytesToRead_ != 0) {
-        mode_ = Reading;
-        Status("Reading from flash ...");
+    // Where every block lies before this commit: a failed commit puts the
+    // blocks it has not written back there.
+    std::vector<std::pair<CBlock*, uint32_t>> before;
+    before.reserve(chain_.Count());
+    keepsHeldOver_ = false;
+    for (const auto& block : chain_) {
+        before.emplace_back(block.get(), block->FlashOffset());
+        keepsHeldOver_ = keepsHeldOver_ || block->SavedImage() != 0;
     }
-    PlaceBlocks(false, false);
-
-    Status("Calculating write cost ...");
-    for (const auto& block : chain_) block->Write(true);
-    writePlan_->Flush(true);
-
-    mode_ = Writing;
-    writePlan_->Rewind();
-    Status("Writing to flash ...");
-    // A block counts as written once the load holding its last record has
-    // been programmed; after a failure the others must be written again.
-    struct Pending {
-        CBlock* block;
-        size_t lastLoad;
-    };
-    std::vector<Pending> pending;
+    std::vector<WrittenBlock> pending;
+    bool writing = false;
     try {
+        PlaceBlocks(true, false);
+        if (bytesToRead_ != 0) {
+            mode_ = Reading;
+            Status("Reading from flash ...");
+        }
+        StartPlannedReads();
+        PlaceBlocks(false, false);
+        EndPlannedReads();
+
+        Status("Calculating write cost ...");
+        for (const auto& block : chain_) block->Write(true);
+        writePlan_->Flush(true);
+
+        mode_ = Writing;
+        writePlan_->Rewind();
+        Status("Writing to flash ...");
+        writing = true;
         for (const auto& block : chain_) {
             const bool modified = block->IsModified();
+            const size_t firstLoad = writePlan_->CurrentIndex();
             block->Write(false);
             if (modified)
-                pending.push_back({block.get(), writePlan_->CurrentIndex()});
+                pending.push_back({block.get(), firstLoad, writePlan_->CurrentIndex()});
         }
         writePlan_->Flush(false);
     } catch (...) {
-        const size_t failedLoad = writePlan_->CurrentIndex();
-        for (const Pending& p : pending) {
-            if (p.lastLoad >= failedLoad)
-                p.block->MarkUnwritten();
-        }
+        ForgetFailedCommit(before, pending, writing, writePlan_->CurrentIndex(), programmingLoad_);
+        programmingLoad_ = false;
         throw;
     }
     // Kept images served this commit only.

@@ -107,7 +107,6 @@ void CFlash::SetupTimData(const CQelTimRecord* record) {
     }
     data->plan = PlanDspMemory({data->largestRegionStart, largestSize, data->internalStart,
                                 data->sectorSize, data->sectorCount, fdbTotal});
-    data->staging.assign(data->plan.transferSize, 0);
 
     // From here on the previous TIM data is gone.
     InstallTimData(nullptr);

@@ -24,6 +24,13 @@ TELMAR_API void TelmarSetPollIntervalsForTests(uint32_t baseMs, uint32_t extraMs
     CFlash::SetPollIntervals(std::chrono::milliseconds(baseMs), std::chrono::milliseconds(extraMs));
 }
 
+// Tests shorten the time after which a programmer command that shows no
+// progress fails (two minutes); 0 restores it. The product never calls this.
+TELMAR_API void TelmarSetProgrammerStallLimitForTests(uint32_t limitMs) {
+    CFlash::SetProgrammerStallLimit(limitMs != 0 ? std::chrono::milliseconds(limitMs)
+                                                 : CFlash::kProgrammerStallLimit);
+}
+
 // Tests: flash objects built from now on get a worker whose thread
 // initialisation fails (non-zero) or succeeds again (0); the product never
 // calls this.

@@ -25,7 +25,6 @@ struct TimData {
     std::vector<std::pair<uint32_t, uint32_t>> registerSettings;
     std::string defaultLoaderPath;
     memory memoryMap;
-    std::vector<uint8_t> staging;  // host copy of one transfer-buffer load
     bool flashAccess = true;
     bool chipErase = false;
     uint32_t internalStart = 0;

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+
+#include <sys/mman.h>
 
 namespace {
 constexpr const char* kSource = "Flash";
@@ -24,13 +27,71 @@ CWritePlan::CWritePlan(uint32_t sectorSize, uint8_t* staging, uint32_t stagingSi
     Reset();
 }
 
+CWritePlan::PageBuffer::PageBuffer(size_t bytes) : size(bytes) {
+    void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED)
+        throw std::bad_alloc();
+    data = static_cast<uint8_t*>(at);
+}
+
+CWritePlan::PageBuffer::~PageBuffer() {
+    munmap(data, size);
+}
+
+CWritePlan::CWritePlan(uint32_t sectorSize, uint32_t loadSize, Shipper ship)
+    : sectorSize_(sectorSize),
+      staging_(nullptr),
+      stagingSize_(loadSize),
+      ship_(std::move(ship)),
+      owned_(true) {
+    Reset();
+}
+
+void CWritePlan::EnsureStaging() {
+    if (!owned_ || staging_)
+        return;
+    // A load that the counting pass closed by filling it takes the whole
+    // buffer; the last one only what was queued into it.
+    const bool last = current_ + 1 >= planned_.size();
+    const uint32_t need = current_ < planned_.size() && last
+                              ? std::max(planned_[current_], RecordHead)
+                              : stagingSize_;
+    bufferSize_ = std::min(need, stagingSize_);
+    buffer_ = std::make_unique<PageBuffer>(bufferSize_);
+    staging_ = buffer_->data;
+}
+
+void CWritePlan::GrowStaging(uint32_t size) {
+    if (!owned_ || size <= bufferSize_)
+        return;
+    // Only when the writing pass queues more than the counting pass did.
+    auto bigger = std::make_unique<PageBuffer>(stagingSize_);
+    memcpy(bigger->data, buffer_->data, nodes_[current_].used);
+    buffer_ = std::move(bigger);
+    bufferSize_ = stagingSize_;
+    staging_ = buffer_->data;
+}
+
+void CWritePlan::ReleaseStaging() {
+    if (!owned_)
+        return;
+    buffer_.reset();
+    bufferSize_ = 0;
+    staging_ = nullptr;
+}
+
 void CWritePlan::Reset() {
     nodes_.assign(1, Node{});
     current_ = 0;
 }
 
 void CWritePlan::Rewind() {
-    for (Node& node : nodes_) node.used = 0;
+    planned_.clear();
+    for (Node& node : nodes_) {
+        planned_.push_back(node.used);
+        node.used = 0;
+    }
+    ReleaseStaging();
     current_ = 0;
 }
 
@@ -52,6 +113,8 @@ void CWritePlan::CountSectors(uint32_t offset, uint32_t length) {
 }
 
 void CWritePlan::PutRecord(uint32_t source, uint32_t offset, uint32_t length, const uint8_t* data) {
+    EnsureStaging();
+    GrowStaging(nodes_[current_].used + RecordHead + (data ? length : 0));
     uint8_t* at = staging_ + nodes_[current_].used;
     PutWord(at, source);
     PutWord(at + 4, offset);
@@ -66,10 +129,13 @@ void CWritePlan::NextLoad(bool countOnly) {
         current_ = nodes_.size() - 1;
         return;
     }
+    EnsureStaging();
+    GrowStaging(stagingSize_);
     Node& node = nodes_[current_];
     memset(staging_ + node.used, 0, stagingSize_ - node.used);
     node.used = stagingSize_;
     ship_(stagingSize_);
+    ReleaseStaging();
     // The counting pass made this node; a writing pass that runs past it
     // would have planned differently, so it gets a node of its own.
     if (++current_ == nodes_.size())
@@ -78,7 +144,7 @@ void CWritePlan::NextLoad(bool countOnly) {
 
 void CWritePlan::Queue(bool countOnly, uint32_t offset, uint32_t length, const uint8_t* data,
                        uint32_t savedImage) {
-    if (!staging_ || stagingSize_ < RecordHead)
+    if ((!owned_ && !staging_) || stagingSize_ < RecordHead)
         QEL_RAISE(ERR_NO_TRANSFER_BUFFER, kSource);
     uint32_t remaining = length;
     do {
@@ -122,6 +188,8 @@ void CWritePlan::Flush(bool countOnly) {
     // When the end mark did not fit, Queue shipped the full buffer already.
     if (current_ == before && nodes_[current_].used != 0)
         ship_(nodes_[current_].used);
+    // Nothing more goes out in this commit.
+    ReleaseStaging();
 }
 
 uint32_t CWritePlan::TotalSectors() const {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class CWritePlan {
@@ -25,6 +26,15 @@ class CWritePlan {
     // sectorSize must be a power of two; staging is the host buffer of
     // transfer-buffer size (may be null: queuing then raises "No transfer buffer").
     CWritePlan(uint32_t sectorSize, uint8_t* staging, uint32_t stagingSize, Shipper ship);
+    // The plan keeps its own staging buffer, allocated for each load at the
+    // size that load takes (known from the counting pass) and released after
+    // shipping or by ReleaseStaging; loads still split at loadSize bytes.
+    CWritePlan(uint32_t sectorSize, uint32_t loadSize, Shipper ship);
+
+    // The staging bytes of the load being shipped.
+    const uint8_t* Staging() const { return staging_; }
+    // The shipper has taken the bytes: an owned buffer goes at once.
+    void ReleaseStaging();
 
     // Step 2 of a commit: one empty node, current.
     void Reset();
@@ -45,11 +55,28 @@ class CWritePlan {
     void CountSectors(uint32_t offset, uint32_t length);
     void PutRecord(uint32_t source, uint32_t offset, uint32_t length, const uint8_t* data);
     void NextLoad(bool countOnly);
+    // Owned buffer: room for the current load's records.
+    void EnsureStaging();
+    void GrowStaging(uint32_t size);
 
     uint32_t sectorSize_;
     uint8_t* staging_;
     uint32_t stagingSize_;
     Shipper ship_;
+    bool owned_ = false;
+    // Pages of their own, so that a released load goes back to the system
+    // at once whichever thread allocates next.
+    struct PageBuffer {
+        explicit PageBuffer(size_t size);
+        ~PageBuffer();
+        PageBuffer(const PageBuffer&) = delete;
+        PageBuffer& operator=(const PageBuffer&) = delete;
+        uint8_t* data = nullptr;
+        size_t size = 0;
+    };
+    std::unique_ptr<PageBuffer> buffer_;
+    uint32_t bufferSize_ = 0;
     std::vector<Node> nodes_;
+    std::vector<uint32_t> planned_;  // used bytes of each load in the counting pass
     size_t current_ = 0;
 };

@@ -506,6 +506,12 @@ class IBenchControl : public IUnknown {
     // the bench started: memory requests and program loads (file size).
     virtual HResult GetLinkTraffic(int32_t board, int32_t processor, uint64_t* toTarget,
                                    uint64_t* fromTarget) = 0;
+    // Requests made to the processor since the bench started (halt, reset,
+    // program loads, memory requests; each costs the timing model's latency),
+    // and the memory reads among them that found the programmer's status
+    // word while it was still busy with a command.
+    virtual HResult GetLinkRequests(int32_t board, int32_t processor, uint64_t* requests,
+                                    uint64_t* busyPolls) = 0;
 };
 
 // ---------------------------------------------------------------- entry points

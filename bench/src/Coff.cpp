@@ -1,7 +1,9 @@
 #include "Coff.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <functional>
 
 namespace qel::bench {
 
@@ -25,14 +27,18 @@ uint32_t U32(const uint8_t* p) {
 
 }  // namespace
 
-bool ParseCoff(std::vector<uint8_t> bytes, CoffImage& out, std::string& error) {
+namespace {
+
+// Reads n bytes at a file offset; false when they are not all there.
+using Reader = std::function<bool(uint64_t offset, void* out, size_t n)>;
+
+bool ParseHeaders(uint64_t size, const Reader& read, CoffImage& out, std::string& error) {
     out = CoffImage{};
-    const uint64_t size = bytes.size();
-    if (size < kFileHeader) {
+    uint8_t f[kFileHeader + kOptionalHeader] = {};
+    if (size < kFileHeader || !read(0, f, kFileHeader)) {
         error = "file too short for a COFF header";
         return false;
     }
-    const uint8_t* f = bytes.data();
     const uint32_t sections = U16(f + 2);
     const uint32_t symbolOffset = U32(f + 8);
     const uint32_t symbolCount = U32(f + 12);
@@ -47,12 +53,20 @@ bool ParseCoff(std::vector<uint8_t> bytes, CoffImage& out, std::string& error) {
         return false;
     }
     if (optSize == kOptionalHeader) {
+        if (!read(kFileHeader, f + kFileHeader, kOptionalHeader)) {
+            error = "cannot read the optional header";
+            return false;
+        }
         out.hasEntry = true;
         out.entry = U32(f + kFileHeader + 16);
     }
     const uint64_t strings = uint64_t{symbolOffset} + 18ull * symbolCount;
     for (uint32_t i = 0; i < sections; ++i) {
-        const uint8_t* h = f + table + uint64_t{i} * kSectionHeader;
+        uint8_t h[kSectionHeader];
+        if (!read(table + uint64_t{i} * kSectionHeader, h, kSectionHeader)) {
+            error = "cannot read a section header";
+            return false;
+        }
         CoffImage::Section s;
         if (h[0] != 0) {
             size_t n = 0;
@@ -61,8 +75,11 @@ bool ParseCoff(std::vector<uint8_t> bytes, CoffImage& out, std::string& error) {
         } else {
             const uint64_t at = strings + U32(h + 4);
             if (symbolOffset != 0 && at < size) {
-                const char* p = reinterpret_cast<const char*>(f + at);
-                s.name.assign(p, strnlen(p, size - at));
+                // Names are short; one that runs to the end of the file ends there.
+                char name[256] = {};
+                const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof(name), size - at));
+                if (read(at, name, n))
+                    s.name.assign(name, strnlen(name, n));
             }
         }
         s.address = U32(h + 8);
@@ -81,28 +98,61 @@ bool ParseCoff(std::vector<uint8_t> bytes, CoffImage& out, std::string& error) {
         }
         out.sections.push_back(std::move(s));
     }
+    return true;
+}
+
+}  // namespace
+
+bool ParseCoff(std::vector<uint8_t> bytes, CoffImage& out, std::string& error) {
+    const Reader read = [&](uint64_t offset, void* to, size_t n) {
+        if (offset > bytes.size() || n > bytes.size() - offset)
+            return false;
+        std::memcpy(to, bytes.data() + offset, n);
+        return true;
+    };
+    if (!ParseHeaders(bytes.size(), read, out, error))
+        return false;
     out.file = std::move(bytes);
     return true;
 }
 
 bool LoadCoffFile(const std::string& path, CoffImage& out, std::string& error) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
+    CoffFile file;
+    if (!file.Open(path, error))
+        return false;
+    out = file.Image();
+    out.file.resize(static_cast<size_t>(file.Size()));
+    if (!out.file.empty() && !file.Read(0, out.file.data(), out.file.size())) {
+        error = "cannot read '" + path + "'";
+        return false;
+    }
+    return true;
+}
+
+bool CoffFile::Open(const std::string& path, std::string& error) {
+    in_.open(path, std::ios::binary | std::ios::ate);
+    if (!in_) {
         error = "cannot open '" + path + "'";
         return false;
     }
-    const std::streamoff end = in.tellg();
+    const std::streamoff end = in_.tellg();
     if (end < 0 || static_cast<uint64_t>(end) > kMaxFile) {
         error = "cannot read '" + path + "'";
         return false;
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(end));
-    in.seekg(0);
-    if (!bytes.empty() && !in.read(reinterpret_cast<char*>(bytes.data()), end)) {
-        error = "cannot read '" + path + "'";
+    size_ = static_cast<uint64_t>(end);
+    return ParseHeaders(
+        size_, [this](uint64_t offset, void* to, size_t n) { return Read(offset, to, n); }, image_,
+        error);
+}
+
+bool CoffFile::Read(uint64_t offset, void* out, size_t n) {
+    if (offset > size_ || n > size_ - offset)
         return false;
-    }
-    return ParseCoff(std::move(bytes), out, error);
+    in_.clear();
+    in_.seekg(static_cast<std::streamoff>(offset));
+    return n == 0 ||
+           static_cast<bool>(in_.read(static_cast<char*>(out), static_cast<std::streamsize>(n)));
 }
 
 }  // namespace qel::bench

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,21 @@ struct CoffImage {
 // whose every count and offset lies inside it.
 bool ParseCoff(std::vector<uint8_t> bytes, CoffImage& out, std::string& error);
 bool LoadCoffFile(const std::string& path, CoffImage& out, std::string& error);
+
+// A COFF file read piece by piece: the headers at Open (the image has no
+// file bytes), the sections' bytes as asked for. A load of a large staging
+// file then costs no copy of the whole file.
+class CoffFile {
+  public:
+    bool Open(const std::string& path, std::string& error);
+    const CoffImage& Image() const { return image_; }
+    uint64_t Size() const { return size_; }
+    bool Read(uint64_t offset, void* out, size_t n);
+
+  private:
+    std::ifstream in_;
+    uint64_t size_ = 0;
+    CoffImage image_;
+};
 
 }  // namespace qel::bench

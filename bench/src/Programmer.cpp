@@ -179,6 +179,13 @@ void Processor::NoteProgressReadLocked(uint32_t address, uint32_t length) {
     }
 }
 
+void Processor::CountBusyPoll(uint32_t address, uint32_t length) {
+    std::lock_guard lock(mu_);
+    const uint64_t word = uint64_t{commandBlock_} + 4 * kWordStatus;
+    if (progRunning_ && busy_ && address <= word && word + 4 <= uint64_t{address} + length)
+        busyPolls_.fetch_add(1, std::memory_order_relaxed);
+}
+
 ProgrammerInfo Processor::GetProgrammerInfo() {
     std::lock_guard lock(mu_);
     ProgrammerInfo info;

@@ -390,7 +390,10 @@ class DspUser final : public IDspUser, public IConnectionPointContainer {
     void Post(F f) {
         // The job holds the user (and through it the server) until it is gone.
         ComPtr<DspUser> self(this);
-        slot_.worker->Post([self, f]() mutable { f(*self.Get()); });
+        slot_.worker->Post([self, f]() mutable {
+            self.Get()->proc_.CountRequest();
+            f(*self.Get());
+        });
     }
 
     HResult Transfer(IDspMemory* memory, bool write) {
@@ -408,6 +411,8 @@ class DspUser final : public IDspUser, public IConnectionPointContainer {
             u.Before(f);
             Memory& m = *held.Get();
             bool ok = !f.fail && !u.proc_.Dead();
+            if (ok && !write)
+                u.proc_.CountBusyPoll(m.Address(), m.Size());
             if (ok)
                 ok = write ? u.proc_.WriteMemory(m.Address(), m.Data(), m.Size())
                            : u.proc_.ReadMemory(m.Address(), m.Data(), m.Size());
@@ -699,6 +704,17 @@ class Application final : public IApplication,
             return kBadIndex;
         *toTarget = slot->processor->LinkToTarget();
         *fromTarget = slot->processor->LinkFromTarget();
+        return kOk;
+    }
+    HResult GetLinkRequests(int32_t board, int32_t processor, uint64_t* requests,
+                            uint64_t* busyPolls) override {
+        if (!requests || !busyPolls)
+            return kPointer;
+        Core::Slot* slot = core_->Find(board, processor);
+        if (!slot)
+            return kBadIndex;
+        *requests = slot->processor->LinkRequests();
+        *busyPolls = slot->processor->BusyPolls();
         return kOk;
     }
     HResult PeekMemory(int32_t board, int32_t processor, uint32_t address, void* buffer,

@@ -236,17 +236,33 @@ bool Processor::Load(const std::string& path, std::string& error) {
         std::lock_guard lock(mu_);
         exec_ = kExecHalted;
     }
-    CoffImage image;
-    if (!LoadCoffFile(path, image, error))
+    CoffFile file;
+    if (!file.Open(path, error))
         return false;
+    const CoffImage& image = file.Image();
     for (const auto& s : image.sections) {
         if (!IsRam(s.address, s.size)) {
             error = "section '" + s.name + "' does not land in writable memory";
             return false;
         }
     }
+    // Section bytes go to memory in pieces: a staging load as large as the
+    // transfer buffer is never held twice.
+    constexpr uint32_t kPiece = 256 * 1024;
+    std::vector<uint8_t> piece(kPiece);
+    for (const auto& s : image.sections) {
+        for (uint32_t done = 0; done < s.size;) {
+            const uint32_t n = std::min(kPiece, s.size - done);
+            if (!file.Read(uint64_t{s.fileOffset} + done, piece.data(), n)) {
+                error = "cannot read section '" + s.name + "'";
+                return false;
+            }
+            std::lock_guard lock(mu_);
+            WriteRamLocked(s.address + done, piece.data(), n);
+            done += n;
+        }
+    }
     std::lock_guard lock(mu_);
-    for (const auto& s : image.sections) WriteRamLocked(s.address, image.Data(s), s.size);
     hasEntry_ = image.hasEntry;
     entry_ = image.entry;
     return true;

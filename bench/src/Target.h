@@ -120,6 +120,13 @@ class Processor {
     }
     uint64_t LinkToTarget() const { return linkToTarget_.load(std::memory_order_relaxed); }
     uint64_t LinkFromTarget() const { return linkFromTarget_.load(std::memory_order_relaxed); }
+    // Requests made for this processor (halt, reset, loads, memory), and the
+    // reads among them that found the programmer's status word while it was
+    // busy with a command: waiting, not work.
+    void CountRequest() { linkRequests_.fetch_add(1, std::memory_order_relaxed); }
+    void CountBusyPoll(uint32_t address, uint32_t length);
+    uint64_t LinkRequests() const { return linkRequests_.load(std::memory_order_relaxed); }
+    uint64_t BusyPolls() const { return busyPolls_.load(std::memory_order_relaxed); }
 
     // Programmer model.
     ProgrammerInfo GetProgrammerInfo();
@@ -128,6 +135,8 @@ class Processor {
   private:
     std::atomic<uint64_t> linkToTarget_{0};
     std::atomic<uint64_t> linkFromTarget_{0};
+    std::atomic<uint64_t> linkRequests_{0};
+    std::atomic<uint64_t> busyPolls_{0};
 
     struct Area {
         Region region;

@@ -47,6 +47,13 @@ class CBlock {
     void ForgetSavedImage() { savedImage_ = 0; }
     // A commit failed before the block's records reached the flash.
     void MarkUnwritten() { modified_ = true; }
+    // A failed commit: the block is still where it was before that commit,
+    // and what the programmer kept or refused to keep for it is forgotten.
+    void UndoMove(uint32_t flashOffset) {
+        flashOffset_ = flashOffset;
+        savedImage_ = 0;
+        keepRefused_ = false;
+    }
     bool IsDataLoaded() const { return dataLoaded_; }
     // The payload buffer: dataLength bytes of content, then fill up to
     // paddedLength; empty when the block holds none.
@@ -59,6 +66,9 @@ class CBlock {
 
     uint32_t flashOffset_;
     uint32_t savedImage_ = 0;
+    // The programmer refused to keep the block's image in this commit's
+    // counting pass: the second pass reads it without asking again.
+    bool keepRefused_ = false;
     BlockHeader header_;
     CBlockOwner* flash_;
     std::vector<uint8_t> data_;

@@ -47,9 +47,13 @@ bool CBlockAlign::MoveTo(uint32_t newOffset, bool countOnly, bool markOnly) {
     if (markOnly)
         return false;
     if (!dataLoaded_ && savedImage_ == 0) {
-        savedImage_ = flash_->PreserveBlockImage(flashOffset_, header_.totalSize);
-        if (savedImage_ == 0)
+        // One refusal is enough: the counting pass has planned the read.
+        if (!keepRefused_)
+            savedImage_ = flash_->PreserveBlockImage(flashOffset_, header_.totalSize);
+        if (savedImage_ == 0) {
+            keepRefused_ = countOnly;
             LoadData(countOnly);
+        }
     }
     if (!countOnly)
         flashOffset_ = newOffset;

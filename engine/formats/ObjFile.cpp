@@ -328,8 +328,10 @@ std::string CObjFile::WriteTempCoff(uint32_t length, const uint8_t* data, uint32
 
     constexpr uint32_t kDataOffset =
         COFF_FILE_HEADER_SIZE + COFF_OPTIONAL_HEADER_SIZE + COFF_SECTION_HEADER_SIZE;  // 98
+    // The headers only: the section's bytes go to the file straight from
+    // the caller's buffer, which may be as large as the DSP transfer buffer.
     std::vector<uint8_t> out;
-    out.reserve(kDataOffset + length);
+    out.reserve(kDataOffset);
     // File header: one section, no symbols; flags 0x010D (relocations, line
     // numbers and local symbols stripped, little-endian), not executable.
     Put16(out, 0x00C2);
@@ -358,13 +360,13 @@ std::string CObjFile::WriteTempCoff(uint32_t length, const uint8_t* data, uint32
     for (int i = 0; i < 5; ++i) Put32(out, 0);  // relocations, line numbers, flags
     Put16(out, 0);
     Put16(out, 0);
-    if (length != 0)
-        out.insert(out.end(), data, data + length);
 
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (file)
         file.write(reinterpret_cast<const char*>(out.data()),
                    static_cast<std::streamsize>(out.size()));
+    if (file && length != 0)
+        file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
     if (file)
         file.close();
     if (!file)
