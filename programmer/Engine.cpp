@@ -1,7 +1,9 @@
 #include "programmer/Engine.h"
 
 #include "QelTimInfo.h"
+#include "programmer/Interrupt.h"
 
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -82,6 +84,18 @@ std::string TimCatalog::DataFolder() const {
     return folder ? folder : "";
 }
 
+std::optional<uint32_t> TimCatalog::FlashAddress(uint32_t code) const {
+    const CQelTimRecord* record = database_->Find(code);
+    if (!record)
+        return std::nullopt;
+    try {
+        return static_cast<uint32_t>(record->GetInt("Flash_Addr", 0)) +
+               static_cast<uint32_t>(record->GetInt("Flash_Offset", 0));
+    } catch (const TimExc&) {
+        return std::nullopt;
+    }
+}
+
 // ---------------------------------------------------------------- engine
 
 Engine::Engine() {
@@ -99,14 +113,31 @@ Engine::Engine() {
     if (!system_->Connect())
         throw Failure("the engine could not start its connect");
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return state_ == 2 || state_ == 0; });
+    while (!changed_.wait_for(lock, std::chrono::milliseconds(100),
+                              [&] { return state_ == 2 || state_ == 0; })) {
+        if (InterruptRequested()) {
+            lock.unlock();
+            close_(system_);
+            system_ = nullptr;
+            throw Interrupted();
+        }
+    }
     if (state_ != 2)
         throw Failure("the engine could not attach to the debugger (Code Composer Studio)");
 }
 
 Engine::~Engine() {
+    for (const auto& session : sessions_) session->Close();
     if (system_)
         close_(system_);
+    sessions_.clear();
+}
+
+std::shared_ptr<FlashSession> Engine::Session(const ProcessorName& which, Display& display,
+                                              const TimCatalog& tims, double waitNotice) {
+    auto session = std::make_shared<FlashSession>(Flash(which), display, tims, waitNotice);
+    sessions_.push_back(session);
+    return session;
 }
 
 void Engine::OnState(void* context, int state) {
@@ -185,13 +216,25 @@ IFFlash* Engine::Flash(const ProcessorName& which) {
 
 // ---------------------------------------------------------------- flash session
 
-FlashSession::FlashSession(IFFlash* flash, Display& display, const TimCatalog& tims)
-    : flash_(flash), display_(display), tims_(tims), owner_(std::this_thread::get_id()) {
+FlashSession::FlashSession(IFFlash* flash, Display& display, const TimCatalog& tims,
+                           double waitNotice)
+    : flash_(flash),
+      display_(display),
+      tims_(tims),
+      owner_(std::this_thread::get_id()),
+      waitNotice_(waitNotice) {
     flash_->SetCallback(&FlashSession::Callback, reinterpret_cast<uintptr_t>(this));
 }
 
-FlashSession::~FlashSession() {
-    flash_->SetCallback(nullptr, 0);
+// The engine has gone with its flash objects by now (Engine keeps the session).
+FlashSession::~FlashSession() = default;
+
+void FlashSession::Close() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    closed_ = true;
+    answeredTicket_ = nextTicket_;
+    answer_ = 0;
+    changed_.notify_all();
 }
 
 int FlashSession::Callback(int kind, int a, intptr_t b, uintptr_t context) {
@@ -201,6 +244,11 @@ int FlashSession::Callback(int kind, int a, intptr_t b, uintptr_t context) {
 int FlashSession::OnNotice(int kind, int a, intptr_t b) {
     if (kind == 4)
         return 0;  // chain changed: the commands re-read what they show
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (closed_)
+            return kind == 3 && a == 1 ? 1 : 0;  // a TIM change is cancelled
+    }
     Notice n{kind, a, b, {}, 0};
     // Texts live only as long as the call.
     if (((kind == 2 && a == 0) || (kind == 3 && a == 2)) && b)
@@ -218,7 +266,7 @@ int FlashSession::OnNotice(int kind, int a, intptr_t b) {
         queue_.push_back(n);
         changed_.notify_all();
         changed_.wait(lock, [&] { return answeredTicket_ >= n.ticket; });
-        return answer_;
+        return closed_ ? (n.a == 1 ? 1 : 0) : answer_;
     }
     queue_.push_back(std::move(n));
     changed_.notify_all();
@@ -257,6 +305,7 @@ int FlashSession::AnswerQuestion(int question, intptr_t value) {
             const bool go = display_.Ask("This TIM is currently programmed as an " + name +
                                          ".\nIf you continue, it will be changed and may not "
                                          "work correctly.\nDo you wish to continue?");
+            timChangeAccepted_ = go;
             return go ? 0 : 1;  // non-zero cancels the selection
         }
         case 2: {
@@ -280,6 +329,7 @@ int FlashSession::AnswerQuestion(int question, intptr_t value) {
 
 FlashSession::Result FlashSession::Run(const std::string& doing,
                                        const std::function<int()>& trigger) {
+    ThrowIfInterrupted();
     {
         std::lock_guard<std::mutex> guard(mutex_);
         queue_.clear();
@@ -318,14 +368,41 @@ void FlashSession::StartSelect(const std::string& tim) {
 }
 
 FlashSession::Result FlashSession::WaitFinished(const std::string& doing) {
+    using Clock = std::chrono::steady_clock;
+    // A step that sends nothing for waitNotice_ seconds is told, then again
+    // each time the silence has doubled.
+    auto quietSince = Clock::now();
+    double nextNotice = waitNotice_;
     for (;;) {
         Notice n;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [&] { return !queue_.empty(); });
+            while (queue_.empty()) {
+                changed_.wait_for(lock, std::chrono::milliseconds(100));
+                if (InterruptRequested()) {
+                    lock.unlock();
+                    display_.EndProgress();
+                    throw Interrupted();
+                }
+                const double silent =
+                    std::chrono::duration<double>(Clock::now() - quietSince).count();
+                if (queue_.empty() && silent >= nextNotice) {
+                    lock.unlock();
+                    const std::string status = display_.LastStatus();
+                    char seconds[32];
+                    std::snprintf(seconds, sizeof(seconds), "%.0f s", silent);
+                    display_.Waiting("qel-flash: still " + doing + ": waiting for the engine" +
+                                     (status.empty() ? std::string() : " (at \"" + status + "\")") +
+                                     ", " + seconds + " without news");
+                    nextNotice *= 2;
+                    lock.lock();
+                }
+            }
             n = std::move(queue_.front());
             queue_.pop_front();
         }
+        quietSince = Clock::now();
+        nextNotice = waitNotice_;
         if (n.kind == 0) {
             display_.EndProgress();
             if (n.a == 2) {

@@ -18,10 +18,15 @@ inline constexpr FolderSetting kFolderSettings[] = {{"BootloaderPath", "bootload
                                                     {"BitstreamPath", "bitstreams"},
                                                     {"FprogPath", "programmers"}};
 
-// Fills the missing values with <firmwareRoot>/<folder> and tells so on
-// stderr. Leaves everything alone when the values exist, when firmwareRoot
-// is not a folder, or when the settings cannot be written (the engine then
-// reports what is missing).
-void FillMissingEngineFolders(const std::string& firmwareRoot);
+// Where the firmware is looked for, in this order: firmware/ beside the
+// program (a build), then share/qel4410 of the prefix it is installed in.
+std::vector<std::string> FirmwareRoots(const std::string& programFolder);
+
+// Fills the missing values with <root>/<folder> of the first root that holds
+// all three folders, and tells so on stderr. Leaves everything alone when the
+// values exist. When no root holds the firmware, or the settings cannot be
+// written, says on stderr what is missing and where it looked (the engine
+// then fails with its own error).
+void FillMissingEngineFolders(const std::vector<std::string>& firmwareRoots);
 
 }  // namespace qel::programmer
