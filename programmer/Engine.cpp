@@ -242,31 +242,33 @@ int FlashSession::Callback(int kind, int a, intptr_t b, uintptr_t context) {
 }
 
 int FlashSession::OnNotice(int kind, int a, intptr_t b) {
-    if (kind == 4)
-        return 0;  // chain changed: the commands re-read what they show
+    if (kind == TELMAR_NOTICE_CHAIN_CHANGED)
+        return 0;  // the commands re-read what they show
     {
         std::lock_guard<std::mutex> guard(mutex_);
         if (closed_)
-            return kind == 3 && a == 1 ? 1 : 0;  // a TIM change is cancelled
+            return kind == TELMAR_NOTICE_QUESTION && a == TELMAR_QUESTION_CHANGE_TIM ? 1 : 0;
     }
     Notice n{kind, a, b, {}, 0};
     // Texts live only as long as the call.
-    if (((kind == 2 && a == 0) || (kind == 3 && a == 2)) && b)
+    if (((kind == TELMAR_NOTICE_STATUS && a == TELMAR_STATUS_TEXT) ||
+         (kind == TELMAR_NOTICE_QUESTION && a == TELMAR_QUESTION_FOREIGN_BITSTREAM)) &&
+        b)
         n.text = reinterpret_cast<const char*>(b);
     if (std::this_thread::get_id() == owner_) {
         // Sent from inside a call this thread made (an edit): show it now.
-        if (kind == 3)
+        if (kind == TELMAR_NOTICE_QUESTION)
             return AnswerQuestion(n.a, n.b);
         Handle(n);
         return 0;
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    if (kind == 3) {
+    if (kind == TELMAR_NOTICE_QUESTION) {
         n.ticket = ++nextTicket_;
         queue_.push_back(n);
         changed_.notify_all();
         changed_.wait(lock, [&] { return answeredTicket_ >= n.ticket; });
-        return closed_ ? (n.a == 1 ? 1 : 0) : answer_;
+        return closed_ ? (n.a == TELMAR_QUESTION_CHANGE_TIM ? 1 : 0) : answer_;
     }
     queue_.push_back(std::move(n));
     changed_.notify_all();
@@ -275,19 +277,19 @@ int FlashSession::OnNotice(int kind, int a, intptr_t b) {
 
 void FlashSession::Handle(const Notice& n) {
     switch (n.kind) {
-        case 1:
+        case TELMAR_NOTICE_PROGRESS:
             display_.Progress(static_cast<uint32_t>(n.a), static_cast<uint32_t>(n.b));
             break;
-        case 2:
-            if (n.a == 0)
+        case TELMAR_NOTICE_STATUS:
+            if (n.a == TELMAR_STATUS_TEXT)
                 display_.Status(n.text);
-            if (n.a == 1)
+            if (n.a == TELMAR_STATUS_TIM_DETECTED)
                 detectedCode_ = static_cast<uint32_t>(n.b);
-            if (n.a == 2)
+            if (n.a == TELMAR_STATUS_TIM_NOT_DETECTED)
                 detectedCode_ = 0;
-            if (n.a == 3)
+            if (n.a == TELMAR_STATUS_CHAIN_READ)
                 chainRead_ = true;
-            if (n.a == 4)
+            if (n.a == TELMAR_STATUS_DEFAULT_CHAIN)
                 reverted_ = true;
             break;
         default:
@@ -297,7 +299,7 @@ void FlashSession::Handle(const Notice& n) {
 
 int FlashSession::AnswerQuestion(int question, intptr_t value) {
     switch (question) {
-        case 1: {
+        case TELMAR_QUESTION_CHANGE_TIM: {
             const auto code = static_cast<uint32_t>(value);
             std::string name = tims_.NameOf(code);
             if (name.empty())
@@ -308,7 +310,7 @@ int FlashSession::AnswerQuestion(int question, intptr_t value) {
             timChangeAccepted_ = go;
             return go ? 0 : 1;  // non-zero cancels the selection
         }
-        case 2: {
+        case TELMAR_QUESTION_FOREIGN_BITSTREAM: {
             const char* file = value ? reinterpret_cast<const char*>(value) : "";
             ++bitstreamQuestions_;
             bitstreamAccepted_ =
@@ -317,7 +319,7 @@ int FlashSession::AnswerQuestion(int question, intptr_t value) {
                              "you want to continue?");
             return bitstreamAccepted_ ? 1 : 0;
         }
-        case 3:
+        case TELMAR_QUESTION_CHIP_ERASE:
             display_.Notice(
                 "Chip erase: no progress is reported during this potentially time consuming "
                 "operation.");
@@ -337,13 +339,13 @@ FlashSession::Result FlashSession::Run(const std::string& doing,
     const int immediate = Guard(doing, trigger);
     if (immediate != -1) {
         // The engine ran it synchronously after all (no callback in place).
-        if (immediate == 2) {
+        if (immediate == TELMAR_FINISHED_FAILED) {
             const CFlashExc* error = flash_->GetLastError();
             if (!error)
                 throw Failure(doing + " failed without an error record");
             throw EngineError(doing, *error);
         }
-        return immediate == 1 ? Cancelled : Done;
+        return immediate == TELMAR_FINISHED_CANCELLED ? Cancelled : Done;
     }
     return WaitFinished(doing);
 }
@@ -403,19 +405,20 @@ FlashSession::Result FlashSession::WaitFinished(const std::string& doing) {
         }
         quietSince = Clock::now();
         nextNotice = waitNotice_;
-        if (n.kind == 0) {
+        if (n.kind == TELMAR_NOTICE_FINISHED) {
             display_.EndProgress();
-            if (n.a == 2) {
+            if (n.a == TELMAR_FINISHED_FAILED) {
                 const CFlashExc* error = flash_->GetLastError();
                 if (!error)
                     throw Failure(doing + " failed without an error record");
                 throw EngineError(doing, *error);
             }
-            return n.a == 1 ? Cancelled : Done;
+            return n.a == TELMAR_FINISHED_CANCELLED ? Cancelled : Done;
         }
-        if (n.kind == 3) {
-            const int answer =
-                AnswerQuestion(n.a, n.a == 2 ? reinterpret_cast<intptr_t>(n.text.c_str()) : n.b);
+        if (n.kind == TELMAR_NOTICE_QUESTION) {
+            const int answer = AnswerQuestion(n.a, n.a == TELMAR_QUESTION_FOREIGN_BITSTREAM
+                                                       ? reinterpret_cast<intptr_t>(n.text.c_str())
+                                                       : n.b);
             {
                 std::lock_guard<std::mutex> guard(mutex_);
                 answer_ = answer;
