@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -423,6 +425,22 @@ std::string Absolute(const std::string& file) {
     return error ? file : path.lexically_normal().string();
 }
 
+// A file for the engine must be a regular file that fits the flash: a
+// device or a FIFO would be read without end, or block for good.
+void CheckInputFile(Target& t, const std::string& what, const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return;  // the engine reports a file it cannot open, with its own error
+    if (!S_ISREG(st.st_mode))
+        throw Failure(what + " " + path + " is not a regular file");
+    uint32_t flashSize = 0;
+    Guard("reading the flash size", [&] { (*t.flash)->GetFlashSize(&flashSize); });
+    if (flashSize && static_cast<uint64_t>(st.st_size) > flashSize)
+        throw Failure(what + " " + path + " holds " + std::to_string(st.st_size) +
+                      " bytes, more than the whole flash (" + std::to_string(flashSize) +
+                      " bytes)");
+}
+
 UserBlockRecord MakeRecord(const std::string& file, bool bootable, bool bigEndian) {
     UserBlockRecord record{};
     record.bootable = bootable ? 1 : 0;
@@ -452,6 +470,7 @@ void ApplyEdit(Target& t, const Edit& e, Display& display) {
         case Edit::AddBlock: {
             const UserBlockSpec& b = e.block;
             const std::string file = Absolute(b.file);
+            CheckInputFile(t, "the file", file);
             const UserBlockRecord record = MakeRecord(file, b.bootable, b.bigEndian);
             uint32_t before = 0;
             Guard("counting the user blocks", [&] { flash->GetUserBlockCount(&before); });
@@ -539,6 +558,7 @@ void SetBootLoader(Target& t, const std::string& file, Display& display) {
         });
     } else {
         path = Absolute(path);
+        CheckInputFile(t, "the boot loader", path);
     }
     t.flash->Edit("loading boot loader " + path,
                   [&] { flash->SetBootLoader(file.empty() ? nullptr : path.c_str()); });
@@ -555,6 +575,8 @@ void SetBootLoader(Target& t, const std::string& file, Display& display) {
 void SetBitstream(Target& t, const std::string& file, Display& display) {
     IFFlash* flash = t.flash->Get();
     const std::string path = file.empty() ? std::string() : Absolute(file);
+    if (!path.empty())
+        CheckInputFile(t, "the bitstream", path);
     const int asked = t.flash->BitstreamQuestions();
     t.flash->Edit(
         path.empty() ? std::string("finding the standard bitstream") : "loading bitstream " + path,

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <iterator>
@@ -152,6 +153,31 @@ TEST_F(QelFlashConsoleTest, JsonOutputsTellWhatTheTextTells) {
     EXPECT_EQ(differs["failed"], 1);
     EXPECT_EQ(differs["blocks"][1]["outcome"], "differs");
     EXPECT_EQ(differs["blocks"][1]["error"]["code"], 28);
+}
+
+// Files for the engine are regular files that fit the flash, refused before
+// anything reads them: a device would be read without end, a FIFO block.
+TEST_F(QelFlashConsoleTest, InputFilesMustBeRegularAndFitTheFlash) {
+    const std::string fifo = runner_.Temp().File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string huge = DataFile("huge.bin", (2u << 20) + 1, 1);
+    struct Case {
+        std::vector<std::string> job;
+        std::string says;
+    } cases[] = {
+        {{"--bitstream", "/dev/zero"}, "the bitstream /dev/zero is not a regular file"},
+        {{"--bitstream", fifo}, "the bitstream " + fifo + " is not a regular file"},
+        {{"--bootloader", runner_.Temp().Path()}, "is not a regular file"},
+        {{"--add", "data", "/dev/zero"}, "the file /dev/zero is not a regular file"},
+        {{"--add", "data", huge}, "holds 2097153 bytes, more than the whole flash (2097152 bytes)"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"program", "0", "0", "--tim", "QT-6201"};
+        args.insert(args.end(), c.job.begin(), c.job.end());
+        const RunResult r = Run(args);
+        EXPECT_EQ(r.status, 1) << Show(r);
+        EXPECT_TRUE(Has(r.err, c.says)) << Show(r);
+    }
 }
 
 // A file that cannot be opened is no difference: the block was not compared.
