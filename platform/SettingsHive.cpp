@@ -282,6 +282,10 @@ std::string HiveFilePath(Hive hive, const std::string& folder) {
 }
 
 std::string HiveWriteProblem(Hive hive, const std::string& folder) {
+    struct stat folderStat {};
+    if (stat(folder.c_str(), &folderStat) == 0 && !S_ISDIR(folderStat.st_mode))
+        return folder + " is not a folder";
+    errno = 0;
     if (!MakeFolders(folder))
         return "the folder " + folder + " cannot be made (" + std::strerror(errno) + ")";
     const std::string file = ResolveLink(HiveFilePath(hive, folder));

@@ -75,12 +75,14 @@ std::string ProcessStartTime(pid_t pid) {
     return {};
 }
 
-bool OwnerAlive(const std::string& marker) {
+// True also for a marker that does not read as one: the age rule decides.
+bool OwnerAlive(const std::string& marker, bool& readable) {
     std::istringstream in(marker);
     long pid = 0;
     std::string started;
-    if (!(in >> pid >> started) || pid <= 0)
-        return false;
+    readable = static_cast<bool>(in >> pid >> started) && pid > 0;
+    if (!readable)
+        return true;
     if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
         return false;
     const std::string now = ProcessStartTime(static_cast<pid_t>(pid));
@@ -101,12 +103,11 @@ void RemoveAbandoned(const std::string& base) {
         std::ifstream in(it->path() / kOwnerFile);
         std::stringstream marker;
         marker << in.rdbuf();
-        if (in.is_open()) {
-            if (OwnerAlive(marker.str()))
-                continue;
-        } else if (std::time(nullptr) - st.st_mtime < kUnmarkedAge) {
+        bool readable = false;
+        if (in.is_open() && OwnerAlive(marker.str(), readable) && readable)
+            continue;
+        if (!readable && std::time(nullptr) - st.st_mtime < kUnmarkedAge)
             continue;  // being made right now, or of a build without owner files
-        }
         RemoveTree(it->path());
     }
 }
@@ -126,8 +127,10 @@ Folder* MakeFolder() {
         throw std::runtime_error("cannot create a private temporary folder in " + base + ": " +
                                  std::strerror(errno));
     chmod(name.data(), S_IRWXU);  // 0700 whatever the umask
-    std::ofstream(std::string(name.data()) + "/" + kOwnerFile)
-        << getpid() << ' ' << ProcessStartTime(getpid()) << '\n';
+    // Written aside and renamed, so that no one reads half a marker.
+    const std::string marker = std::string(name.data()) + "/" + kOwnerFile;
+    std::ofstream(marker + ".new") << getpid() << ' ' << ProcessStartTime(getpid()) << '\n';
+    std::rename((marker + ".new").c_str(), marker.c_str());
     RemoveAbandoned(base == "/" ? "/" : base);
     // Never freed: the path must stay valid for code that runs during exit.
     g_folder = new Folder{name.data(), getpid()};

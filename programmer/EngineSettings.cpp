@@ -8,15 +8,6 @@
 
 namespace qel::programmer {
 
-std::vector<std::string> FirmwareRoots(const std::string& programFolder) {
-    std::vector<std::string> roots{programFolder + "/firmware"};
-    std::error_code error;
-    const std::filesystem::path share =
-        std::filesystem::weakly_canonical(programFolder + "/../share/qel4410", error);
-    roots.push_back(error ? programFolder + "/../share/qel4410" : share.string());
-    return roots;
-}
-
 void FillMissingEngineFolders(const std::vector<std::string>& firmwareRoots) {
     using platform::SettingsKey;
     std::vector<const FolderSetting*> missing;

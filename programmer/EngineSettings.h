@@ -18,11 +18,8 @@ inline constexpr FolderSetting kFolderSettings[] = {{"BootloaderPath", "bootload
                                                     {"BitstreamPath", "bitstreams"},
                                                     {"FprogPath", "programmers"}};
 
-// Where the firmware is looked for, in this order: firmware/ beside the
-// program (a build), then share/qel4410 of the prefix it is installed in.
-std::vector<std::string> FirmwareRoots(const std::string& programFolder);
-
-// Fills the missing values with <root>/<folder> of the first root that holds
+// Fills the missing values with <root>/<folder> of the first root (in the
+// order of platform::FirmwareRoots) that holds
 // all three folders, and tells so on stderr. Leaves everything alone when the
 // values exist. When no root holds the firmware, or the settings cannot be
 // written, says on stderr what is missing and where it looked (the engine

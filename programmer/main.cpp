@@ -1,6 +1,7 @@
 // qel-flash: the console programmer. Binds libTelmar.so by name, as the
 // programming tool does, and drives one engine command line at a time.
 #include "platform/DynamicLibrary.h"
+#include "platform/ModulePath.h"
 #include "programmer/Commands.h"
 #include "programmer/EngineSettings.h"
 #include "programmer/Errors.h"
@@ -25,7 +26,8 @@ int Run(const Options& options) {
     const std::string& c = options.command;
     if (c == "tims")
         return TimsCommand(options, display);
-    FillMissingEngineFolders(FirmwareRoots(qel::platform::DynamicLibrary::ExecutableFolder()));
+    FillMissingEngineFolders(
+        qel::platform::FirmwareRoots(qel::platform::DynamicLibrary::ExecutableFolder()));
     if (c == "list")
         return ListCommand(options, display);
     if (c == "show")

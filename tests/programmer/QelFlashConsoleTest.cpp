@@ -180,6 +180,12 @@ TEST_F(QelFlashConsoleTest, InputFilesMustBeRegularAndFitTheFlash) {
     }
 }
 
+TEST_F(QelFlashConsoleTest, SettingsThatCannotBeWrittenAreToldWithTheReason) {
+    const std::string notAFolder = DataFile("registry-file", 10, 0);
+    const RunResult r = Run({"--registry", notAFolder, "list"});
+    EXPECT_TRUE(Has(r.err, "cannot be written: " + notAFolder + " is not a folder")) << Show(r);
+}
+
 // A file that cannot be opened is no difference: the block was not compared.
 TEST_F(QelFlashConsoleTest, VerifyAgainstAMissingFileSaysNotVerified) {
     ProgramDemoJob();
