@@ -8,7 +8,7 @@
 
 namespace qel::programmer {
 
-void FillMissingEngineFolders(const std::vector<std::string>& firmwareRoots) {
+void FillMissingEngineFolders(const std::vector<std::string>& firmwareRoots, bool tell) {
     using platform::SettingsKey;
     std::vector<const FolderSetting*> missing;
     {
@@ -64,8 +64,10 @@ void FillMissingEngineFolders(const std::vector<std::string>& firmwareRoots) {
             return;
         }
     }
-    std::fprintf(stderr, "qel-flash: %s not set; using the firmware folders in %s (stored in %s)\n",
-                 names.c_str(), firmwareRoot.c_str(), key->FilePath().c_str());
+    if (tell)
+        std::fprintf(stderr,
+                     "qel-flash: %s not set; using the firmware folders in %s (stored in %s)\n",
+                     names.c_str(), firmwareRoot.c_str(), key->FilePath().c_str());
 }
 
 }  // namespace qel::programmer

@@ -24,6 +24,8 @@ inline constexpr FolderSetting kFolderSettings[] = {{"BootloaderPath", "bootload
 // values exist. When no root holds the firmware, or the settings cannot be
 // written, says on stderr what is missing and where it looked (the engine
 // then fails with its own error).
-void FillMissingEngineFolders(const std::vector<std::string>& firmwareRoots);
+// tell: say which folders were filled in (-q keeps it quiet); failures are
+// always told.
+void FillMissingEngineFolders(const std::vector<std::string>& firmwareRoots, bool tell = true);
 
 }  // namespace qel::programmer

@@ -27,7 +27,8 @@ int Run(const Options& options) {
     if (c == "tims")
         return TimsCommand(options, display);
     FillMissingEngineFolders(
-        qel::platform::FirmwareRoots(qel::platform::DynamicLibrary::ExecutableFolder()));
+        qel::platform::FirmwareRoots(qel::platform::DynamicLibrary::ExecutableFolder()),
+        options.verbosity != Verbosity::Quiet);
     if (c == "list")
         return ListCommand(options, display);
     if (c == "show")

@@ -1,6 +1,28 @@
 # bash completion of the QEL4410 console tools qel-flash and qel-bench:
 # commands, options, --add kinds, TIM names and fault kinds.
 
+# With the bash-completion package its helpers are used; without, plain bash.
+_qel4410_init() {
+    if declare -F _init_completion >/dev/null; then
+        _init_completion
+        return
+    fi
+    cur=${COMP_WORDS[COMP_CWORD]}
+    prev=${COMP_WORDS[COMP_CWORD - 1]}
+    words=("${COMP_WORDS[@]}")
+    cword=$COMP_CWORD
+}
+
+_qel4410_files() {
+    if declare -F _filedir >/dev/null; then
+        _filedir "$@"
+    elif [[ $1 == -d ]]; then
+        COMPREPLY+=($(compgen -d -- "$cur"))
+    else
+        COMPREPLY+=($(compgen -f -- "$cur"))
+    fi
+}
+
 _qel4410_tims() {
     # The TIM types as qel-flash lists them: "  NAME  0xCODE  comment".
     "$1" tims 2>/dev/null | awk 'NR > 1 { print $1 }'
@@ -8,7 +30,7 @@ _qel4410_tims() {
 
 _qel_flash() {
     local cur prev words cword
-    _init_completion || return
+    _qel4410_init || return
     local commands="list tims show program erase verify"
     local general="--yes --no --registry --json --quiet --verbose --wait-notice --help --version"
     local job="--tim --bootloader --bitstream --add --id --version --block-version --bootable
@@ -23,14 +45,14 @@ _qel_flash() {
             return ;;
         --bootloader | --bitstream)
             COMPREPLY=($(compgen -W "standard" -- "$cur"))
-            _filedir
+            _qel4410_files
             return ;;
         --registry)
-            _filedir -d
+            _qel4410_files -d
             return ;;
         exec | app | data | srec)
             if [[ ${words[cword - 2]} == --add ]]; then
-                _filedir
+                _qel4410_files
                 return
             fi ;;
     esac
@@ -48,23 +70,23 @@ _qel_flash() {
     elif [[ -z $command ]]; then
         COMPREPLY=($(compgen -W "$commands" -- "$cur"))
     elif [[ $command == verify ]]; then
-        _filedir
+        _qel4410_files
     fi
 }
 
 _qel_bench() {
     local cur prev words cword
-    _init_completion || return
+    _qel4410_init || return
     local commands="list show erase fault description"
     local faults="fail-memory fail-load restart-failure unrequested-halt unrequested-reset
                   unrequested-address missing-events refuse programmer-hang power-cut
                   progress-lockstep"
     case "$prev" in
         --description)
-            _filedir
+            _qel4410_files
             return ;;
         --state)
-            _filedir -d
+            _qel4410_files -d
             return ;;
     esac
     local command="" position=0 w

@@ -41,6 +41,24 @@ grep -q "share/qel4410/bootloaders" "$QEL4410_REGISTRY/HKEY_LOCAL_MACHINE.reg" |
 grep -q 'user executable' "$work/show.txt" || fail "show: $(cat "$work/show.txt")"
 "$prefix/bin/qel-bench" show 0 0 | grep -q 'CRC good' || fail "qel-bench show"
 
+# Completion of commands, --add kinds, TIM names and fault kinds, as bash
+# asks for it (with or without the bash-completion package).
+completions() {
+  local function=$1; shift
+  bash -c 'source "$1"; shift; PATH=$1:$PATH; shift; f=$1; shift
+           COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMPREPLY=()
+           "$f"; echo "${COMPREPLY[*]}"' _ \
+    "$prefix/share/bash-completion/completions/qel-flash" "$prefix/bin" "$function" "$@"
+}
+[ "$(completions _qel_flash qel-flash "")" = "list tims show program erase verify" ] ||
+  fail "completion of the commands: $(completions _qel_flash qel-flash "")"
+[ "$(completions _qel_flash qel-flash program 0 0 --add "")" = "exec app data srec" ] ||
+  fail "completion of the --add kinds"
+completions _qel_flash qel-flash show 0 0 --tim QT-62 | grep -qw QT-6201 ||
+  fail "completion of the TIM names: $(completions _qel_flash qel-flash show 0 0 --tim QT-62)"
+[ "$(completions _qel_bench qel-bench fault 0 0 power)" = "power-cut" ] ||
+  fail "completion of the fault kinds"
+
 # Without the firmware: a message naming what is missing and where it looked.
 mv "$prefix/share/qel4410" "$work/firmware-aside"
 set +e

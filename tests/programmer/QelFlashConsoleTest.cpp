@@ -80,6 +80,12 @@ INSTANTIATE_TEST_SUITE_P(
 // Results on standard output, everything else on standard error: a script
 // that reads the output gets the chain alone.
 TEST_F(QelFlashConsoleTest, ResultsOnOutputStatusOnError) {
+    // Quiet: not even the remark that fills in the engine's folder settings.
+    const RunResult quietList = Run({"-q", "list"});
+    ASSERT_EQ(quietList.status, 0) << Show(quietList);
+    EXPECT_TRUE(Has(quietList.out, "processor 0  CPU_1")) << Show(quietList);
+    EXPECT_TRUE(quietList.err.empty()) << Show(quietList);
+
     const std::string table = DataFile("table.bin", 200000, 3);
     const RunResult job = Run({"program", "0", "0", "--tim", "QT-6201", "--bootloader", "standard",
                                "--add", "data", table});
