@@ -6,6 +6,8 @@
 #include "platform/CommandLine.h"
 #include "platform/LockedFile.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -224,12 +226,25 @@ std::string Text(const std::vector<uint8_t>& extra, size_t at, size_t max) {
     return s;
 }
 
+// An image that exists must be a regular file (a FIFO would block).
+bool ImageUsable(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return true;
+    if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return true;
+    error = "the flash image '" + path + "' is not a regular file";
+    return false;
+}
+
 int Show(const Context& ctx, const std::string& b, const std::string& p) {
     std::string error;
     const auto place = FindProcessor(ctx, b, p, error);
     if (!place)
         return Usage(error);
     const ModuleDesc* mod = place->module;
+    if (!ImageUsable(ImagePath(ctx.state, *mod), error))
+        return Fail(error);
     FlashImage image(ImagePath(ctx.state, *mod), mod->flashSize, mod->sectorSize);
     bool unreadable = false;
     auto reader = [&](uint32_t offset, uint32_t length, void* out) {
@@ -294,6 +309,8 @@ int Erase(const Context& ctx, const std::string& b, const std::string& p) {
     if (!place)
         return Usage(error);
     const ModuleDesc* mod = place->module;
+    if (!ImageUsable(ImagePath(ctx.state, *mod), error))
+        return Fail(error);
     if (!qel::platform::MakeFolders(ctx.state))
         return Fail("cannot create the state folder '" + ctx.state + "'");
     FlashImage image(ImagePath(ctx.state, *mod), mod->flashSize, mod->sectorSize);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -105,6 +106,17 @@ TEST_F(Tool, RefusesADescriptionThatIsNoRegularFile) {
         EXPECT_EQ(WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, 1) << c.file;
         EXPECT_TRUE(Has(text, "cannot read the bench description '" + c.file + "': " + c.says))
             << text;
+    }
+}
+
+TEST_F(Tool, AFlashImageThatIsNoRegularFileIsRefusedNotRead) {
+    std::filesystem::create_directories(dir_.Path() + "/state");
+    const std::string image = dir_.Path() + "/state/board1-module0-QT-6100L.img";
+    ASSERT_EQ(mkfifo(image.c_str(), 0600), 0);
+    std::string out;
+    for (const char* command : {"show 1 0", "erase 1 0"}) {
+        EXPECT_EQ(Run(command, out), 1) << command;
+        EXPECT_TRUE(Has(out, "the flash image '" + image + "' is not a regular file")) << out;
     }
 }
 
