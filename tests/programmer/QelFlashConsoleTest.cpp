@@ -254,6 +254,19 @@ TEST_F(QelFlashConsoleTest, NoSilentWipeOfAFlashWithoutAValidChain) {
     EXPECT_FALSE(Has(fresh.err, "no valid chain")) << Show(fresh);
 }
 
+// A target reset during the analysis makes the engine give up a valid chain
+// too: the same refusal keeps the flash.
+TEST_F(QelFlashConsoleTest, NoWipeAfterAResetDuringTheAnalysis) {
+    ProgramDemoJob();
+    const std::vector<char> image = Image();
+    ASSERT_EQ(runner_.RunTool("qel-bench", {"fault", "0", "0", "unrequested-reset", "6"}).status,
+              0);
+    const RunResult r = Run({"program", "0", "0", "--dynamic", "0x200=1"});
+    EXPECT_EQ(r.status, 3) << Show(r);
+    EXPECT_TRUE(Has(r.err, "bytes of which are not erased")) << Show(r);
+    EXPECT_EQ(Image(), image);
+}
+
 // A step that never ends is told after the notice delay, with what it waits
 // for; Ctrl-C then closes the engine, which gives up the wait.
 TEST_F(QelFlashConsoleTest, TellsWhatAStepWaitsForAndEndsOnCtrlC) {
