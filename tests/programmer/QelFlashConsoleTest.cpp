@@ -9,7 +9,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <regex>
 
 namespace qel::programmer_test {
 namespace {
@@ -40,8 +39,10 @@ TEST_F(QelFlashConsoleTest, VersionAndEnvironmentInTheHelp) {
     for (const auto& args : {std::vector<std::string>{"--version"}, {"-V"}, {"list", "-V"}}) {
         const RunResult r = Run(args);
         EXPECT_EQ(r.status, 0) << Show(r);
-        EXPECT_TRUE(std::regex_match(r.out, std::regex("qel-flash \\d+\\.\\d+(\\.\\d+)*\n")))
-            << Show(r);
+        const std::string version = r.out.substr(0, r.out.find('\n'));
+        EXPECT_EQ(version.rfind("qel-flash ", 0), 0u) << Show(r);
+        EXPECT_GT(version.size(), 10u) << Show(r);
+        EXPECT_EQ(version.find_first_not_of("0123456789.", 10), std::string::npos) << Show(r);
     }
     const RunResult help = Run({"--help"});
     for (const char* part : {"Environment:", "QEL4410_REGISTRY", "QEL4410_TIMDATA", "QEL4410_BENCH",
@@ -217,9 +218,10 @@ TEST_F(QelFlashConsoleTest, NoSilentWipeOfAFlashWithoutAValidChain) {
     const RunResult refused = Run({"program", "0", "0", "--dynamic", "0x200=1"});
     EXPECT_EQ(refused.status, 3) << Show(refused);
     EXPECT_TRUE(Has(refused.err, "no valid chain of blocks")) << Show(refused);
-    EXPECT_TRUE(std::regex_search(
-        refused.err, std::regex(R"(([1-9]\d+) of 2097152 bytes of which are not erased)")))
-        << Show(refused);
+    const size_t told = refused.err.find(" of 2097152 bytes of which are not erased");
+    ASSERT_NE(told, std::string::npos) << Show(refused);
+    const size_t number = refused.err.rfind(' ', told - 1) + 1;
+    EXPECT_GT(std::stoul(refused.err.substr(number, told - number)), 300000u) << Show(refused);
     EXPECT_TRUE(Has(refused.err, "answered no: no terminal to ask on")) << Show(refused);
     EXPECT_TRUE(Has(refused.err, "not committed")) << Show(refused);
     EXPECT_FALSE(Has(refused.out, "Committed")) << Show(refused);
