@@ -8,8 +8,16 @@ endif()
 string(REPLACE "\\" "\\\\" help "${help}")
 string(REPLACE "\n." "\n\\&." help "${help}")
 string(REPLACE "\n'" "\n\\&'" help "${help}")
-string(REGEX REPLACE "^Usage: ([^\n]*)\n" "" body "${help}")
-set(synopsis "${CMAKE_MATCH_1}")
+# The synopsis is the "Usage:" (or "Program use:") line; a leading "Usage:"
+# line leaves the description.
+set(synopsis "${NAME}")
+set(body "${help}")
+if(help MATCHES "^Usage: ([^\n]*)\n")
+  set(synopsis "${CMAKE_MATCH_1}")
+  string(REGEX REPLACE "^Usage: [^\n]*\n" "" body "${help}")
+elseif(help MATCHES "\nProgram use: ([^\n]*)\n")
+  set(synopsis "${CMAKE_MATCH_1}")
+endif()
 string(REPLACE "-" "\\-" synopsis "${synopsis}")
 string(TOUPPER "${NAME}" upper)
 file(WRITE ${OUTPUT}

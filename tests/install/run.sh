@@ -80,7 +80,7 @@ expect() {
   done
 }
 expect tools bin/qel-flash bin/Quillon lib/qel4410/libTelmar.so lib/qel4410/libQelTimInfo.so \
-  lib/qel4410/timdata/QT-6201.tim share/man/man1/qel-flash.1 \
+  lib/qel4410/timdata/QT-6201.tim share/man/man1/qel-flash.1 share/man/man1/Quillon.1 \
   share/bash-completion/completions/qel-flash
 expect bench bin/qel-bench lib/qel4410/libqel_bench.so lib/qel4410/libQelDrv.so \
   share/qel4410/bootloaders/bl_qt6201.out share/qel4410/programmers/fp_qt6201.out \
