@@ -15,6 +15,14 @@ function(qel_add_test name)
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
 endfunction()
 
+# qel_install_library(TARGET COMPONENT): a shared library into lib/qel4410,
+# finding its neighbours there.
+function(qel_install_library target component)
+  set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN")
+  install(TARGETS ${target} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/qel4410
+          COMPONENT ${component})
+endfunction()
+
 # qel_add_benchmark(NAME SOURCES ... [LIBS ...])
 function(qel_add_benchmark name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
@@ -30,4 +38,21 @@ function(qel_add_fuzzer name)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
   set_property(GLOBAL APPEND PROPERTY QEL_FUZZERS ${name})
+endfunction()
+
+# qel_add_man_page(TARGET NAME SUMMARY COMPONENT): NAME.1 from the program's
+# --help text, built with it and installed under share/man/man1.
+function(qel_add_man_page target name summary component)
+  set(page ${CMAKE_CURRENT_BINARY_DIR}/${name}.1)
+  add_custom_command(
+    OUTPUT ${page}
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
+            ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${target}> -DNAME=${name}
+            "-DSUMMARY=${summary}" -DVERSION=${PROJECT_VERSION} -DOUTPUT=${page}
+            -P ${PROJECT_SOURCE_DIR}/cmake/ManPage.cmake
+    DEPENDS ${target} ${PROJECT_SOURCE_DIR}/cmake/ManPage.cmake
+    COMMENT "Writing the man page of ${name}"
+    VERBATIM)
+  add_custom_target(${name}_man ALL DEPENDS ${page})
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endfunction()

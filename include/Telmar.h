@@ -60,6 +60,31 @@ struct __attribute__((visibility("default"))) CFlashExc {
 // (a = position, b = total), 2 status (a = 0: b is the text), 3 question
 // (only kind whose result counts), 4 chain changed.
 typedef int (*FlashCallback)(int kind, int a, intptr_t b, uintptr_t context);
+
+// The notice kinds and their first argument, by name (the values are the
+// contract and do not change).
+constexpr int TELMAR_NOTICE_FINISHED = 0;       // a: TELMAR_FINISHED_*
+constexpr int TELMAR_NOTICE_PROGRESS = 1;       // a = position, b = total
+constexpr int TELMAR_NOTICE_STATUS = 2;         // a: TELMAR_STATUS_*
+constexpr int TELMAR_NOTICE_QUESTION = 3;       // a: TELMAR_QUESTION_*; the result answers
+constexpr int TELMAR_NOTICE_CHAIN_CHANGED = 4;  // the block chain changed
+
+constexpr int TELMAR_FINISHED_DONE = 0;
+constexpr int TELMAR_FINISHED_CANCELLED = 1;
+constexpr int TELMAR_FINISHED_FAILED = 2;  // GetLastError has the record
+
+constexpr int TELMAR_STATUS_TEXT = 0;          // b: the text, valid during the call
+constexpr int TELMAR_STATUS_TIM_DETECTED = 1;  // b: the TIM code found in the flash
+constexpr int TELMAR_STATUS_TIM_NOT_DETECTED = 2;
+constexpr int TELMAR_STATUS_CHAIN_READ = 3;     // the flash's chain was read
+constexpr int TELMAR_STATUS_DEFAULT_CHAIN = 4;  // no valid chain: the default one instead
+
+// b: the module's TIM code; non-zero cancels the selection.
+constexpr int TELMAR_QUESTION_CHANGE_TIM = 1;
+// b: the bitstream file; non-zero takes it.
+constexpr int TELMAR_QUESTION_FOREIGN_BITSTREAM = 2;
+// A chip erase without progress follows; the answer does not matter.
+constexpr int TELMAR_QUESTION_CHIP_ERASE = 3;
 typedef void (*StateCallback)(void* context, int state);
 
 class __attribute__((visibility("default"))) IFFlash {

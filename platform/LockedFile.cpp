@@ -20,23 +20,33 @@ LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
     return *this;
 }
 
-bool LockedFile::Open(const std::string& path, bool create) {
+// Opened without blocking and kept only when it is a regular file: a FIFO or
+// a device in an image's place would block or never end.
+bool LockedFile::OpenRegular(const std::string& path, int flags) {
     Close();
-    int flags = O_RDWR | O_CLOEXEC;
-    if (create)
-        flags |= O_CREAT;
+    int fd;
     do {
-        fd_ = open(path.c_str(), flags, 0666);
-    } while (fd_ < 0 && errno == EINTR);
-    return fd_ >= 0;
+        fd = open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return false;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    fd_ = fd;
+    return true;
+}
+
+bool LockedFile::Open(const std::string& path, bool create) {
+    return OpenRegular(path, O_RDWR | (create ? O_CREAT : 0));
 }
 
 bool LockedFile::OpenReadOnly(const std::string& path) {
-    Close();
-    do {
-        fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd_ < 0 && errno == EINTR);
-    return fd_ >= 0;
+    return OpenRegular(path, O_RDONLY);
 }
 
 void LockedFile::Close() {

@@ -27,6 +27,7 @@ class LockedFile {
     // Opens read-only (a lock needs no write access).
     bool OpenReadOnly(const std::string& path);
     bool IsOpen() const { return fd_ >= 0; }
+    // Open and OpenReadOnly refuse anything but a regular file (errno EINVAL).
     // Closing drops any lock held.
     void Close();
 
@@ -45,6 +46,8 @@ class LockedFile {
     bool Sync();
 
   private:
+    bool OpenRegular(const std::string& path, int flags);
+
     int fd_ = -1;
 };
 

@@ -21,4 +21,13 @@ std::string ModuleFolder(const void* addressInModule) {
     return file.parent_path().string();
 }
 
+std::vector<std::string> FirmwareRoots(const std::string& programFolder) {
+    std::vector<std::string> roots{programFolder + "/firmware"};
+    std::error_code error;
+    const std::filesystem::path share =
+        std::filesystem::weakly_canonical(programFolder + "/../share/qel4410", error);
+    roots.push_back(error ? programFolder + "/../share/qel4410" : share.string());
+    return roots;
+}
+
 }  // namespace qel::platform

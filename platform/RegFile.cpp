@@ -1,5 +1,7 @@
 #include "platform/RegFile.h"
 
+#include <algorithm>
+
 #include <cstdio>
 
 namespace qel::platform {
@@ -505,8 +507,9 @@ std::optional<RegDocument> ParseRegText(std::string_view bytes, RegParseError& e
     } else if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
         bytes.remove_prefix(3);
     }
-    if (bytes.find('\0') != std::string_view::npos) {
-        error = {1, "the file holds zero bytes (not a text file)"};
+    if (const size_t zero = bytes.find('\0'); zero != std::string_view::npos) {
+        const auto line = std::count(bytes.begin(), bytes.begin() + static_cast<long>(zero), '\n');
+        error = {static_cast<int>(line) + 1, "the file holds zero bytes (not a text file)"};
         return std::nullopt;
     }
     Parser parser{{}, error};

@@ -67,9 +67,17 @@ LoadResult Load(const std::string& file, RegDocument& doc) {
         ReportOnce(file, std::string("cannot be read (") + std::strerror(errno) + ")");
         return LoadResult::Unusable;
     }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxHiveBytes) {
+        close(fd);
+        ReportOnce(file, !S_ISREG(st.st_mode)
+                             ? std::string("is not a regular file")
+                             : "is larger than " + std::to_string(kMaxHiveBytes >> 20) + " MiB");
+        return LoadResult::Unusable;
+    }
     std::string bytes;
     char buffer[16384];
-    while (true) {
+    while (bytes.size() <= static_cast<size_t>(kMaxHiveBytes)) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
@@ -84,6 +92,10 @@ LoadResult Load(const std::string& file, RegDocument& doc) {
         bytes.append(buffer, static_cast<size_t>(n));
     }
     close(fd);
+    if (bytes.size() > static_cast<size_t>(kMaxHiveBytes)) {
+        ReportOnce(file, "is larger than " + std::to_string(kMaxHiveBytes >> 20) + " MiB");
+        return LoadResult::Unusable;
+    }
     RegParseError error;
     auto parsed = ParseRegText(bytes, error);
     if (!parsed) {
@@ -267,6 +279,30 @@ const char* HiveName(Hive hive) {
 
 std::string HiveFilePath(Hive hive, const std::string& folder) {
     return folder + "/" + HiveName(hive) + ".reg";
+}
+
+std::string HiveWriteProblem(Hive hive, const std::string& folder) {
+    struct stat folderStat {};
+    if (stat(folder.c_str(), &folderStat) == 0 && !S_ISDIR(folderStat.st_mode))
+        return folder + " is not a folder";
+    errno = 0;
+    if (!MakeFolders(folder))
+        return "the folder " + folder + " cannot be made (" + std::strerror(errno) + ")";
+    const std::string file = ResolveLink(HiveFilePath(hive, folder));
+    const std::string parent = ParentFolder(file);
+    if (faccessat(AT_FDCWD, parent.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return "the folder " + parent + " is not writable (" + std::strerror(errno) + ")";
+    struct stat st {};
+    if (stat(file.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            return file + " is not a regular file";
+        if (!MayWrite(file))
+            return file + " is not writable (" + std::strerror(errno) + ")";
+    }
+    RegDocument doc;
+    if (Load(file, doc) == LoadResult::Unusable)
+        return file + " cannot be read or parsed (see the message above)";
+    return {};
 }
 
 SettingsKey::SettingsKey(std::string file, std::string fullName, bool writable,

@@ -29,6 +29,13 @@ const char* HiveName(Hive hive);
 // folder + "/HKEY_LOCAL_MACHINE.reg" and the like.
 std::string HiveFilePath(Hive hive, const std::string& folder);
 
+// Hive files larger than this are refused as damaged (reported, never read).
+inline constexpr long kMaxHiveBytes = 16L << 20;
+
+// Why the hive cannot be opened for writing, in words with the system's
+// reason; empty when it can.
+std::string HiveWriteProblem(Hive hive, const std::string& folder = RegistryFolder());
+
 // One open key. Key and value names compare without regard to case; the
 // spelling first written is the one kept in the file.
 class SettingsKey {

@@ -1,7 +1,9 @@
 // Temporary files of this process live in a private folder (mode 0700, unique
 // name) under the system's temporary folder, never directly in a shared one:
 // another user cannot plant a link under a name we are about to write.
-// The folder and what it holds are removed at exit.
+// The folder and what it holds are removed at exit; folders left by processes
+// of this user that no longer run (a crash, a kill) are removed when the next
+// process makes its own.
 #pragma once
 
 #include <string>

@@ -1,8 +1,14 @@
 #include "programmer/Commands.h"
 
+#include "QelBench.h"
 #include "platform/FileTime.h"
 #include "programmer/Engine.h"
 #include "programmer/Errors.h"
+#include "programmer/Interrupt.h"
+
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -15,6 +21,19 @@
 namespace qel::programmer {
 
 namespace {
+
+using Json = nlohmann::ordered_json;
+
+// The engine's codes for a file it could not open: a verification that
+// ends with one of them compared nothing.
+constexpr uint32_t kFileOpenErrors[] = {11, 19, 0x10005};
+
+bool IsFileOpenError(uint32_t code) {
+    for (uint32_t c : kFileOpenErrors)
+        if (c == code)
+            return true;
+    return false;
+}
 
 __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
     char text[1200];
@@ -120,7 +139,7 @@ struct Target {
     TimCatalog tims;
     Engine engine;
     ProcessorName where;
-    std::unique_ptr<FlashSession> flash;
+    std::shared_ptr<FlashSession> flash;
     std::string timName;
     uint32_t timCode = 0;
     bool detected = false;
@@ -129,17 +148,21 @@ struct Target {
 std::unique_ptr<Target> Open(const Options& options, Display& display, bool verbose) {
     auto t = std::make_unique<Target>();
     t->where = t->engine.Find(options.board, options.processor);
-    IFFlash* raw = t->engine.Flash(t->where);
-    t->flash = std::make_unique<FlashSession>(raw, display, t->tims);
+    t->flash = t->engine.Session(t->where, display, t->tims, options.waitNotice);
     if (verbose)
-        display.Line(Where(t->where));
-    display.SetQuiet(!verbose);
+        display.Info(Where(t->where));
+    else
+        display.Detail(Where(t->where));
+    display.SetQuiet(!verbose && display.GetVerbosity() != Verbosity::Verbose);
     t->flash->Connect();
     const uint32_t detected = t->flash->DetectedCode();
     t->detected = detected != 0;
+    const std::string detection = t->detected ? "Detected TIM type " + TimLabel(t->tims, detected)
+                                              : std::string("TIM type not detected");
     if (verbose)
-        display.Line(t->detected ? "Detected TIM type " + TimLabel(t->tims, detected)
-                                 : std::string("TIM type not detected"));
+        display.Info(detection);
+    else
+        display.Detail(detection);
     t->timName = options.tim;
     if (t->timName.empty()) {
         if (!t->detected)
@@ -178,18 +201,91 @@ std::vector<ChainEntry> ReadChain(IFFlash* flash) {
     });
 }
 
-void PrintChain(Target& t, Display& display) {
-    IFFlash* flash = t.flash->Get();
-    const std::vector<ChainEntry> chain = ReadChain(flash);
-    uint32_t flashSize = 0, used = 0, dynamics = 0;
+struct ChainReport {
+    uint32_t flashSize = 0;
+    uint32_t used = 0;
+    uint32_t dynamicsCount = 0;
     bool boot = false;
+    std::vector<ChainEntry> chain;
+    std::vector<std::pair<uint32_t, uint32_t>> dynamics;
+};
+
+ChainReport ReadReport(Target& t) {
+    IFFlash* flash = t.flash->Get();
+    ChainReport r;
+    r.chain = ReadChain(flash);
     Guard("reading the flash size", [&] {
-        flash->GetFlashSize(&flashSize);
-        flash->GetUsedSize(&used);
-        flash->GetDynamicCount(&dynamics);
-        if (chain.size() > 1)
-            boot = flash->IsBoot();
+        flash->GetFlashSize(&r.flashSize);
+        flash->GetUsedSize(&r.used);
+        flash->GetDynamicCount(&r.dynamicsCount);
+        if (r.chain.size() > 1)
+            r.boot = flash->IsBoot();
     });
+    for (uint32_t i = 0; i < r.dynamicsCount; ++i) {
+        uint32_t address = 0, value = 0;
+        Guard("reading a dynamic value", [&] { flash->GetDynamic(i, &address, &value); });
+        r.dynamics.emplace_back(address, value);
+    }
+    return r;
+}
+
+std::string BootLoaderName(const ChainEntry& e) {
+    return Text(reinterpret_cast<const char*>(e.extra.data()) + 56, 16);
+}
+
+Json ChainJson(const ChainReport& r) {
+    Json j;
+    j["flash"] = {{"size", r.flashSize},
+                  {"used", r.used},
+                  {"free", r.used < r.flashSize ? r.flashSize - r.used : 0}};
+    Json blocks = Json::array();
+    uint64_t offset = 0;
+    for (uint32_t i = 0; i < r.chain.size(); ++i) {
+        const ChainEntry& e = r.chain[i];
+        const BlockHeader& h = e.header;
+        Json b = {{"position", i},
+                  {"offset", offset},
+                  {"size", h.totalSize},
+                  {"block", BlockName(i, h.type)},
+                  {"modified", e.modified}};
+        if (i > 0) {
+            b["type"] = h.type;
+            b["id"] = h.id;
+            b["version"] = Version(h.version);
+            b["crc"] = h.crc;
+            const std::string written = WriteTime(h);
+            b["written"] = written == "-" ? Json(nullptr) : Json(written);
+            b["dataLength"] = h.dataLength;
+        }
+        const uint32_t low = h.type & 0xFFFF;
+        if (i == 1 && low == 1) {
+            b["name"] = BootLoaderName(e);
+            b["boots"] = r.boot;
+        } else if (low == 3 && i > 0) {
+            b["file"] = Text(reinterpret_cast<const char*>(e.extra.data()) + 512, 1024);
+            b["comment"] = Text(reinterpret_cast<const char*>(e.extra.data()), 512);
+        } else if (low == 5) {
+            UserBlockRecord record;
+            std::memcpy(&record, e.extra.data(), sizeof(record));
+            b["file"] = Text(record.fileName, sizeof(record.fileName));
+            b["bootable"] = record.bootable != 0;
+            b["bigEndian"] = record.bigEndian != 0;
+        }
+        blocks.push_back(std::move(b));
+        offset += h.totalSize;
+    }
+    j["blocks"] = std::move(blocks);
+    Json dynamics = Json::array();
+    for (const auto& [address, value] : r.dynamics)
+        dynamics.push_back({{"address", address}, {"value", value}});
+    j["dynamics"] = std::move(dynamics);
+    return j;
+}
+
+void PrintChain(const ChainReport& r, Display& display) {
+    const std::vector<ChainEntry>& chain = r.chain;
+    const uint32_t flashSize = r.flashSize, used = r.used, dynamics = r.dynamicsCount;
+    const bool boot = r.boot;
     display.Line(Format("Flash: %s (%u bytes), %u bytes used (%.1f %%), %u free",
                         Size(flashSize).c_str(), flashSize, used,
                         flashSize ? 100.0 * used / flashSize : 0.0,
@@ -215,7 +311,7 @@ void PrintChain(Target& t, Display& display) {
         std::string more;
         const uint32_t low = h.type & 0xFFFF;
         if (i == 1 && low == 1) {
-            const std::string name = Text(reinterpret_cast<const char*>(e.extra.data()) + 56, 16);
+            const std::string name = BootLoaderName(e);
             more = name.empty() ? "empty" : "name " + Quoted(name);
             if (!name.empty())
                 more += boot ? ", boots" : ", boot off";
@@ -247,13 +343,76 @@ void PrintChain(Target& t, Display& display) {
     if (dynamics > 0) {
         display.Line("");
         display.Line("Dynamic values:");
-        for (uint32_t i = 0; i < dynamics; ++i) {
-            uint32_t address = 0, value = 0;
-            Guard("reading a dynamic value", [&] { flash->GetDynamic(i, &address, &value); });
-            display.Line(Format("  %u  address %s  value %s", i, Hex8(address).c_str(),
-                                Hex8(value).c_str()));
+        for (uint32_t i = 0; i < r.dynamics.size(); ++i) {
+            display.Line(Format("  %u  address %s  value %s", i, Hex8(r.dynamics[i].first).c_str(),
+                                Hex8(r.dynamics[i].second).c_str()));
         }
     }
+}
+
+void PrintChain(Target& t, Display& display) {
+    PrintChain(ReadReport(t), display);
+}
+
+// Bytes of the flash that are not erased (0xFF), read through the bench's
+// control interface when the simulated bench serves this process; nullopt
+// when the flash cannot be read that way.
+std::optional<uint64_t> CountUnerased(Target& t, uint32_t flashSize) {
+    using namespace qel::bench;
+    const std::optional<uint32_t> address = t.tims.FlashAddress(t.timCode);
+    if (!address || flashSize == 0)
+        return std::nullopt;
+    IUnknown* application = nullptr;
+    if (QelBenchGetActiveObject(kClsidApplication, &application) != kOk || !application)
+        return std::nullopt;
+    IBenchControl* control = nullptr;
+    const HResult hr =
+        application->QueryInterface(IBenchControl::kIid, reinterpret_cast<void**>(&control));
+    application->Release();
+    if (hr != kOk || !control)
+        return std::nullopt;
+    std::vector<uint8_t> buffer(64 * 1024);
+    uint64_t unerased = 0;
+    bool ok = true;
+    for (uint32_t done = 0; ok && done < flashSize;) {
+        const uint32_t n =
+            std::min<uint32_t>(static_cast<uint32_t>(buffer.size()), flashSize - done);
+        ok = control->PeekMemory(t.where.board, t.where.processor, *address + done, buffer.data(),
+                                 n) == kOk;
+        for (uint32_t i = 0; ok && i < n; ++i) unerased += buffer[i] != 0xFF;
+        done += n;
+    }
+    control->Release();
+    if (!ok)
+        return std::nullopt;
+    return unerased;
+}
+
+// What a commit over a flash without a valid chain replaces: nothing when
+// the flash is erased.
+struct Replacement {
+    bool needed = false;  // the flash holds something the default chain replaces
+    std::string what;
+};
+
+Replacement WhatIsReplaced(Target& t) {
+    Replacement r;
+    if (!t.flash->Reverted() || t.flash->TimChangeAccepted())
+        return r;
+    uint32_t flashSize = 0;
+    Guard("reading the flash size", [&] { (*t.flash)->GetFlashSize(&flashSize); });
+    const std::optional<uint64_t> unerased = CountUnerased(t, flashSize);
+    if (unerased && *unerased == 0)
+        return r;  // erased: nothing to lose
+    r.needed = true;
+    r.what =
+        "The flash holds no valid chain of blocks (damaged, or written by something "
+        "else), so the engine starts from its default chain: a commit replaces the whole "
+        "flash, ";
+    r.what += unerased ? Format("%llu of %u bytes of which are not erased.",
+                                static_cast<unsigned long long>(*unerased), flashSize)
+                       : Format("%u bytes, whose contents could not be read here.", flashSize);
+    return r;
 }
 
 std::string FileName(const std::string& path) {
@@ -264,6 +423,22 @@ std::string Absolute(const std::string& file) {
     std::error_code error;
     const std::filesystem::path path = std::filesystem::absolute(file, error);
     return error ? file : path.lexically_normal().string();
+}
+
+// A file for the engine must be a regular file that fits the flash: a
+// device or a FIFO would be read without end, or block for good.
+void CheckInputFile(Target& t, const std::string& what, const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return;  // the engine reports a file it cannot open, with its own error
+    if (!S_ISREG(st.st_mode))
+        throw Failure(what + " " + path + " is not a regular file");
+    uint32_t flashSize = 0;
+    Guard("reading the flash size", [&] { (*t.flash)->GetFlashSize(&flashSize); });
+    if (flashSize && static_cast<uint64_t>(st.st_size) > flashSize)
+        throw Failure(what + " " + path + " holds " + std::to_string(st.st_size) +
+                      " bytes, more than the whole flash (" + std::to_string(flashSize) +
+                      " bytes)");
 }
 
 UserBlockRecord MakeRecord(const std::string& file, bool bootable, bool bigEndian) {
@@ -295,6 +470,7 @@ void ApplyEdit(Target& t, const Edit& e, Display& display) {
         case Edit::AddBlock: {
             const UserBlockSpec& b = e.block;
             const std::string file = Absolute(b.file);
+            CheckInputFile(t, "the file", file);
             const UserBlockRecord record = MakeRecord(file, b.bootable, b.bigEndian);
             uint32_t before = 0;
             Guard("counting the user blocks", [&] { flash->GetUserBlockCount(&before); });
@@ -382,6 +558,7 @@ void SetBootLoader(Target& t, const std::string& file, Display& display) {
         });
     } else {
         path = Absolute(path);
+        CheckInputFile(t, "the boot loader", path);
     }
     t.flash->Edit("loading boot loader " + path,
                   [&] { flash->SetBootLoader(file.empty() ? nullptr : path.c_str()); });
@@ -398,6 +575,8 @@ void SetBootLoader(Target& t, const std::string& file, Display& display) {
 void SetBitstream(Target& t, const std::string& file, Display& display) {
     IFFlash* flash = t.flash->Get();
     const std::string path = file.empty() ? std::string() : Absolute(file);
+    if (!path.empty())
+        CheckInputFile(t, "the bitstream", path);
     const int asked = t.flash->BitstreamQuestions();
     t.flash->Edit(
         path.empty() ? std::string("finding the standard bitstream") : "loading bitstream " + path,
@@ -420,9 +599,10 @@ int ListCommand(const Options& options, Display& display) {
     TimCatalog tims;
     Engine engine;
     const std::vector<ProcessorName> all = engine.Processors();
-    std::vector<std::unique_ptr<FlashSession>> sessions;
+    std::vector<std::shared_ptr<FlashSession>> sessions;
     for (const ProcessorName& p : all)
-        sessions.push_back(std::make_unique<FlashSession>(engine.Flash(p), display, tims));
+        sessions.push_back(engine.Session(p, display, tims, options.waitNotice));
+    std::vector<int> reaches(all.size(), -1);  // --probe: 1 reaches, 0 does not
     std::vector<std::string> failed(all.size());
     std::vector<std::string> probe(all.size());
     bool anyFailed = false;
@@ -476,12 +656,32 @@ int ListCommand(const Options& options, Display& display) {
         for (size_t i : probing) {
             if (!failed[i].empty())
                 continue;
+            reaches[i] = sessions[i]->ChainRead() ? 1 : 0;
             probe[i] = sessions[i]->ChainRead()
                            ? "reaches the flash"
                            : "does not reach the flash (or its chain is damaged)";
         }
     }
     display.SetQuiet(false);
+    if (options.json) {
+        Json boards = Json::array();
+        for (size_t i = 0; i < all.size(); ++i) {
+            const ProcessorName& p = all[i];
+            if (boards.empty() || boards.back()["board"] != p.board)
+                boards.push_back(
+                    {{"board", p.board}, {"name", p.boardName}, {"processors", Json::array()}});
+            const uint32_t code = sessions[i]->DetectedCode();
+            Json proc = {{"processor", p.processor}, {"name", p.name}};
+            proc["tim"] = code ? Json{{"name", tims.NameOf(code)}, {"code", code}} : Json(nullptr);
+            if (!failed[i].empty())
+                proc["error"] = failed[i];
+            if (options.probe)
+                proc["reachesFlash"] = reaches[i] < 0 ? Json(nullptr) : Json(reaches[i] == 1);
+            boards.back()["processors"].push_back(std::move(proc));
+        }
+        display.Line(Json{{"boards", std::move(boards)}}.dump(2));
+        return anyFailed ? kExitFailed : kExitDone;
+    }
     int board = -1;
     for (size_t i = 0; i < all.size(); ++i) {
         const ProcessorName& p = all[i];
@@ -499,12 +699,19 @@ int ListCommand(const Options& options, Display& display) {
         display.Line(line + tim);
     }
     if (!options.probe)
-        display.Line("(--probe tells which processors reach their flash)");
+        display.Info("(--probe tells which processors reach their flash)");
     return anyFailed ? kExitFailed : kExitDone;
 }
 
-int TimsCommand(const Options&, Display& display) {
+int TimsCommand(const Options& options, Display& display) {
     TimCatalog tims;
+    if (options.json) {
+        Json list = Json::array();
+        for (const TimCatalog::Entry& e : tims.Entries())
+            list.push_back({{"name", e.name}, {"code", e.code}, {"comment", e.comment}});
+        display.Line(Json{{"folder", tims.DataFolder()}, {"tims", std::move(list)}}.dump(2));
+        return kExitDone;
+    }
     display.Line("TIM types (" + tims.DataFolder() + "):");
     for (const TimCatalog::Entry& e : tims.Entries())
         display.Line(Format("  %-10s 0x%02X  %s", e.name.c_str(), e.code, e.comment.c_str()));
@@ -515,6 +722,18 @@ int ShowCommand(const Options& options, Display& display) {
     auto t = Open(options, display, false);
     std::string how =
         t->detected && t->timCode == t->flash->DetectedCode() ? "detected" : "selected";
+    if (options.json) {
+        Json j = {{"board", t->where.board},
+                  {"boardName", t->where.boardName},
+                  {"processor", t->where.processor},
+                  {"processorName", t->where.name},
+                  {"tim", {{"name", t->tims.NameOf(t->timCode)}, {"code", t->timCode}}},
+                  {"detected", how == "detected"},
+                  {"validChain", t->flash->ChainRead()}};
+        j.update(ChainJson(ReadReport(*t)));
+        display.Line(j.dump(2));
+        return kExitDone;
+    }
     display.Line(Where(t->where) + ": TIM type " + TimLabel(t->tims, t->timCode) + ", " + how);
     if (!t->flash->ChainRead())
         display.Line(
@@ -527,6 +746,8 @@ int ShowCommand(const Options& options, Display& display) {
 int ProgramCommand(const Options& options, Display& display) {
     auto t = Open(options, display, true);
     display.Line("Selected TIM type " + TimLabel(t->tims, t->timCode));
+    // Found before the edits: they change nothing on the flash.
+    const Replacement replacement = WhatIsReplaced(*t);
     if (options.bootLoader)
         SetBootLoader(*t, *options.bootLoader, display);
     if (options.bitstream)
@@ -535,6 +756,11 @@ int ProgramCommand(const Options& options, Display& display) {
     if (options.dryRun) {
         display.Line("");
         PrintChain(*t, display);
+        if (replacement.needed)
+            display.Line(replacement.what + (options.replaceAll
+                                                 ? " --replace-all lets a commit do so."
+                                                 : " A commit needs --replace-all (or a yes "
+                                                   "on the terminal)."));
         display.Line("Dry run: nothing written.");
         return kExitDone;
     }
@@ -542,6 +768,16 @@ int ProgramCommand(const Options& options, Display& display) {
     if (!modified) {
         display.Line("Nothing to write: the flash already holds this chain.");
         return kExitDone;
+    }
+    if (replacement.needed) {
+        if (options.replaceAll) {
+            display.Info(replacement.what + " Replacing it (--replace-all).");
+        } else if (!display.Ask(replacement.what + "\nReplace everything on the flash?", false)) {
+            throw Failure(
+                "not committed: the flash was left as it was (--replace-all replaces "
+                "what it holds)",
+                kExitCancelled);
+        }
     }
     t->flash->Commit();
     uint32_t blocks = 0, used = 0, size = 0;
@@ -569,8 +805,10 @@ int VerifyCommand(const Options& options, Display& display) {
     IFFlash* flash = t->flash->Get();
     uint32_t count = 0;
     Guard("counting the user blocks", [&] { flash->GetUserBlockCount(&count); });
-    display.Line(Where(t->where) + ": TIM type " + TimLabel(t->tims, t->timCode) +
-                 Format(", %u user block%s", count, count == 1 ? "" : "s"));
+    Json results = Json::array();
+    if (!options.json)
+        display.Line(Where(t->where) + ": TIM type " + TimLabel(t->tims, t->timCode) +
+                     Format(", %u user block%s", count, count == 1 ? "" : "s"));
     std::vector<uint32_t> indices;
     if (options.verifyIndex) {
         indices.push_back(*options.verifyIndex);
@@ -588,16 +826,39 @@ int VerifyCommand(const Options& options, Display& display) {
         const std::string file = options.verifyFile.empty()
                                      ? Text(record.fileName, sizeof(record.fileName))
                                      : Absolute(options.verifyFile);
+        Json result = {{"index", index}, {"file", file}};
         try {
             Guard(Format("verifying user block %u against %s", index, file.c_str()),
                   [&] { flash->VerifyUserBlock(index, file.c_str()); });
-            display.Line(Format("user block %u: matches %s", index, file.c_str()));
+            result["outcome"] = "matches";
+            if (!options.json)
+                display.Line(Format("user block %u: matches %s", index, file.c_str()));
         } catch (const EngineError& e) {
             ++failures;
-            display.Line(Format("user block %u: DIFFERS from %s", index, file.c_str()));
+            // A file that cannot be opened leaves the question open; any
+            // other failure (contents, format) means the block is not the file's.
+            const bool differs = !IsFileOpenError(e.code);
+            result["outcome"] = differs ? "differs" : "error";
+            result["error"] = {{"code", e.code}, {"message", e.message}, {"detail", e.detail}};
+            std::fflush(stdout);
             std::fprintf(stderr, "qel-flash: %s failed\n%s", e.what(),
                          DescribeEngineError(e).c_str());
+            if (!options.json)
+                display.Line(differs ? Format("user block %u: DIFFERS from %s", index, file.c_str())
+                                     : Format("user block %u: not verified: %s (%s)", index,
+                                              file.c_str(), e.message.c_str()));
         }
+        results.push_back(std::move(result));
+    }
+    if (options.json) {
+        display.Line(Json{
+            {"board", t->where.board},
+            {"processor", t->where.processor},
+            {"tim", {{"name", t->tims.NameOf(t->timCode)}, {"code", t->timCode}}},
+            {"blocks", std::move(results)},
+            {"failed",
+             failures}}.dump(2));
+        return failures ? kExitFailed : kExitDone;
     }
     if (failures) {
         display.Line(Format("%d of %zu user block%s failed verification.", failures, indices.size(),

@@ -2,7 +2,11 @@
 
 #include "platform/Terminal.h"
 
+#include <poll.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 
 namespace qel::programmer {
 
@@ -25,54 +29,88 @@ int Percent(uint32_t position, uint32_t total) {
     return static_cast<int>(std::min<uint64_t>(100, uint64_t{position} * 100 / total));
 }
 
+double SteadySeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace
 
-Display::Display(AnswerPolicy answers, bool terminalOut, bool terminalIn, int columns,
-                 std::FILE* out, std::FILE* in)
+Display::Display(AnswerPolicy answers, bool terminalStatus, bool terminalIn, int columns,
+                 std::FILE* results, std::FILE* in, std::FILE* status)
     : answers_(answers),
-      terminalOut_(terminalOut),
+      terminalStatus_(terminalStatus),
       terminalIn_(terminalIn),
       columns_(columns > 20 ? columns : 80),
-      out_(out),
-      in_(in) {}
+      out_(results),
+      in_(in),
+      err_(status),
+      clock_(SteadySeconds) {}
 
-Display Display::ForConsole(AnswerPolicy answers) {
+Display Display::ForConsole(AnswerPolicy answers, Verbosity verbosity) {
     using platform::StandardStream;
-    return Display(answers, platform::IsTerminal(StandardStream::Output),
-                   platform::IsTerminal(StandardStream::Input),
-                   platform::TerminalColumns(StandardStream::Output));
+    Display d(answers, platform::IsTerminal(StandardStream::Error),
+              platform::IsTerminal(StandardStream::Input),
+              platform::TerminalColumns(StandardStream::Error));
+    d.SetVerbosity(verbosity);
+    return d;
 }
 
 void Display::Status(const std::string& text) {
-    if (quiet_ || text.empty())
+    if (text.empty())
         return;
-    status_ = text;
+    status_ = text;  // also when quiet: it tells what a long wait is at
+    if (quiet_ || verbosity_ == Verbosity::Quiet)
+        return;
     // Status texts alternate while data is shipped load by load ("Loading data
     // to DSP ...", "Writing to flash ..."): a text seen in the last two lines
     // is only shown in the bar.
     if (text != lastLines_[0] && text != lastLines_[1]) {
-        ClearBar();
-        std::fprintf(out_, "%s\n", text.c_str());
+        StatusLine(text);
         lastLines_[1] = lastLines_[0];
         lastLines_[0] = text;
+    } else if (barDrawn_) {
+        DrawBar();
     }
+    std::fflush(err_);
+}
+
+void Display::StatusLine(const std::string& text) {
+    ClearBar();
+    std::fprintf(err_, "%s\n", text.c_str());
     if (barDrawn_)
         DrawBar();
-    std::fflush(out_);
+    std::fflush(err_);
+}
+
+std::string Display::Rate() const {
+    const double elapsed = clock_() - phaseStart_;
+    if (elapsed < 0.5 || position_ <= phasePosition_)
+        return {};
+    const double rate = (position_ - phasePosition_) / elapsed;
+    char text[64];
+    const auto left = static_cast<long>((total_ - std::min(position_, total_)) / rate + 0.5);
+    std::snprintf(text, sizeof(text), "%s/s, %ld:%02ld left",
+                  Bytes(static_cast<uint64_t>(rate)).c_str(), left / 60, left % 60);
+    return text;
 }
 
 void Display::Progress(uint32_t position, uint32_t total) {
-    if (quiet_ || total == 0)
+    if (quiet_ || verbosity_ == Verbosity::Quiet || total == 0)
         return;
-    if (total != total_)
-        lastPercentLine_ = -1;  // a new phase (reading, writing)
+    if (total != total_ || position < position_) {
+        // A new phase (reading, writing).
+        lastPercentLine_ = -1;
+        phaseStart_ = clock_();
+        phasePosition_ = position;
+    }
     position_ = position;
     total_ = total;
-    if (terminalOut_) {
+    if (terminalStatus_) {
         DrawBar();
         if (position >= total) {
             // Complete: keep the full bar and go on below it.
-            std::fprintf(out_, "\n");
+            std::fprintf(err_, "\n");
             barDrawn_ = false;
             barWidth_ = 0;
         }
@@ -81,15 +119,16 @@ void Display::Progress(uint32_t position, uint32_t total) {
         const int percent = Percent(position, total);
         if (percent / 25 * 25 > lastPercentLine_) {
             lastPercentLine_ = percent / 25 * 25;
-            std::fprintf(out_, "  %3d%%  %s of %s\n", percent, Bytes(position).c_str(),
-                         Bytes(total).c_str());
+            const std::string rate = position < total ? Rate() : std::string();
+            std::fprintf(err_, "  %3d%%  %s of %s%s%s\n", percent, Bytes(position).c_str(),
+                         Bytes(total).c_str(), rate.empty() ? "" : "  ", rate.c_str());
         }
     }
-    std::fflush(out_);
+    std::fflush(err_);
 }
 
 void Display::DrawBar() {
-    if (!terminalOut_ || total_ == 0)
+    if (!terminalStatus_ || total_ == 0)
         return;
     const int percent = Percent(position_, total_);
     const int cells = 30;
@@ -100,6 +139,11 @@ void Display::DrawBar() {
     std::snprintf(figures, sizeof(figures), "%3d%%  %s of %s", percent, Bytes(position_).c_str(),
                   Bytes(total_).c_str());
     line += figures;
+    if (position_ < total_) {
+        const std::string rate = Rate();
+        if (!rate.empty())
+            line += "  " + rate;
+    }
     if (!status_.empty())
         line += "  " + status_;
     const size_t room = static_cast<size_t>(columns_ - 1);
@@ -108,7 +152,7 @@ void Display::DrawBar() {
     const size_t drawn = line.size();
     if (drawn < barWidth_)
         line += std::string(barWidth_ - drawn, ' ');
-    std::fprintf(out_, "\r%s", line.c_str());
+    std::fprintf(err_, "\r%s", line.c_str());
     barWidth_ = drawn;
     barDrawn_ = true;
 }
@@ -116,13 +160,13 @@ void Display::DrawBar() {
 void Display::ClearBar() {
     if (!barDrawn_)
         return;
-    std::fprintf(out_, "\r%s\r", std::string(barWidth_, ' ').c_str());
+    std::fprintf(err_, "\r%s\r", std::string(barWidth_, ' ').c_str());
 }
 
 void Display::EndProgress() {
     if (barDrawn_) {
         DrawBar();
-        std::fprintf(out_, "\n");
+        std::fprintf(err_, "\n");
     }
     barDrawn_ = false;
     barWidth_ = 0;
@@ -132,37 +176,71 @@ void Display::EndProgress() {
     status_.clear();
     lastLines_[0].clear();
     lastLines_[1].clear();
-    std::fflush(out_);
+    std::fflush(err_);
 }
 
 void Display::Line(const std::string& text) {
-    ClearBar();
+    if (out_ == err_)
+        ClearBar();
     std::fprintf(out_, "%s\n", text.c_str());
-    if (barDrawn_)
-        DrawBar();
     std::fflush(out_);
+    if (out_ == err_ && barDrawn_)
+        DrawBar();
+}
+
+void Display::Info(const std::string& text) {
+    if (verbosity_ != Verbosity::Quiet)
+        StatusLine(text);
+}
+
+void Display::Detail(const std::string& text) {
+    if (verbosity_ == Verbosity::Verbose)
+        StatusLine(text);
+}
+
+void Display::Waiting(const std::string& text) {
+    if (verbosity_ != Verbosity::Quiet)
+        StatusLine(text);
 }
 
 void Display::Notice(const std::string& text) {
-    Line(text);
+    StatusLine(text);
 }
 
-bool Display::Ask(const std::string& question) {
+bool Display::ReadAnswer(char* reply, int size) {
+    if (interruptFd_ >= 0) {
+        pollfd fds[2] = {{fileno(in_), POLLIN, 0}, {interruptFd_, POLLIN, 0}};
+        for (;;) {
+            const int n = poll(fds, 2, -1);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 || (fds[1].revents & POLLIN))
+                return false;
+            if (fds[0].revents)
+                break;
+        }
+    }
+    return std::fgets(reply, size, in_) != nullptr;
+}
+
+bool Display::Ask(const std::string& question, bool policyApplies) {
     ClearBar();
-    std::fprintf(out_, "%s\n", question.c_str());
+    std::fprintf(err_, "%s\n", question.c_str());
     bool yes = false;
-    if (answers_ != AnswerPolicy::Ask) {
+    if (policyApplies && answers_ != AnswerPolicy::Ask) {
         yes = answers_ == AnswerPolicy::Yes;
-        std::fprintf(out_, "(answered %s by %s)\n", yes ? "yes" : "no", yes ? "--yes" : "--no");
+        std::fprintf(err_, "(answered %s by %s)\n", yes ? "yes" : "no", yes ? "--yes" : "--no");
     } else if (!terminalIn_) {
-        std::fprintf(out_, "(answered no: no terminal to ask on; --yes or --no answers it)\n");
+        std::fprintf(err_, policyApplies
+                               ? "(answered no: no terminal to ask on; --yes or --no answers it)\n"
+                               : "(answered no: no terminal to ask on)\n");
     } else {
         for (;;) {
-            std::fprintf(out_, "[y/n] ");
-            std::fflush(out_);
+            std::fprintf(err_, "[y/n] ");
+            std::fflush(err_);
             char reply[64];
-            if (!std::fgets(reply, sizeof(reply), in_)) {
-                std::fprintf(out_, "\n(answered no: end of input)\n");
+            if (!ReadAnswer(reply, sizeof(reply))) {
+                std::fprintf(err_, "\n(answered no: end of input)\n");
                 break;
             }
             const char c = reply[0];
@@ -176,7 +254,7 @@ bool Display::Ask(const std::string& question) {
     }
     if (barDrawn_)
         DrawBar();
-    std::fflush(out_);
+    std::fflush(err_);
     return yes;
 }
 

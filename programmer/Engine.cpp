@@ -1,7 +1,9 @@
 #include "programmer/Engine.h"
 
 #include "QelTimInfo.h"
+#include "programmer/Interrupt.h"
 
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -82,6 +84,18 @@ std::string TimCatalog::DataFolder() const {
     return folder ? folder : "";
 }
 
+std::optional<uint32_t> TimCatalog::FlashAddress(uint32_t code) const {
+    const CQelTimRecord* record = database_->Find(code);
+    if (!record)
+        return std::nullopt;
+    try {
+        return static_cast<uint32_t>(record->GetInt("Flash_Addr", 0)) +
+               static_cast<uint32_t>(record->GetInt("Flash_Offset", 0));
+    } catch (const TimExc&) {
+        return std::nullopt;
+    }
+}
+
 // ---------------------------------------------------------------- engine
 
 Engine::Engine() {
@@ -99,14 +113,31 @@ Engine::Engine() {
     if (!system_->Connect())
         throw Failure("the engine could not start its connect");
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return state_ == 2 || state_ == 0; });
+    while (!changed_.wait_for(lock, std::chrono::milliseconds(100),
+                              [&] { return state_ == 2 || state_ == 0; })) {
+        if (InterruptRequested()) {
+            lock.unlock();
+            close_(system_);
+            system_ = nullptr;
+            throw Interrupted();
+        }
+    }
     if (state_ != 2)
         throw Failure("the engine could not attach to the debugger (Code Composer Studio)");
 }
 
 Engine::~Engine() {
+    for (const auto& session : sessions_) session->Close();
     if (system_)
         close_(system_);
+    sessions_.clear();
+}
+
+std::shared_ptr<FlashSession> Engine::Session(const ProcessorName& which, Display& display,
+                                              const TimCatalog& tims, double waitNotice) {
+    auto session = std::make_shared<FlashSession>(Flash(which), display, tims, waitNotice);
+    sessions_.push_back(session);
+    return session;
 }
 
 void Engine::OnState(void* context, int state) {
@@ -185,13 +216,25 @@ IFFlash* Engine::Flash(const ProcessorName& which) {
 
 // ---------------------------------------------------------------- flash session
 
-FlashSession::FlashSession(IFFlash* flash, Display& display, const TimCatalog& tims)
-    : flash_(flash), display_(display), tims_(tims), owner_(std::this_thread::get_id()) {
+FlashSession::FlashSession(IFFlash* flash, Display& display, const TimCatalog& tims,
+                           double waitNotice)
+    : flash_(flash),
+      display_(display),
+      tims_(tims),
+      owner_(std::this_thread::get_id()),
+      waitNotice_(waitNotice) {
     flash_->SetCallback(&FlashSession::Callback, reinterpret_cast<uintptr_t>(this));
 }
 
-FlashSession::~FlashSession() {
-    flash_->SetCallback(nullptr, 0);
+// The engine has gone with its flash objects by now (Engine keeps the session).
+FlashSession::~FlashSession() = default;
+
+void FlashSession::Close() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    closed_ = true;
+    answeredTicket_ = nextTicket_;
+    answer_ = 0;
+    changed_.notify_all();
 }
 
 int FlashSession::Callback(int kind, int a, intptr_t b, uintptr_t context) {
@@ -199,26 +242,33 @@ int FlashSession::Callback(int kind, int a, intptr_t b, uintptr_t context) {
 }
 
 int FlashSession::OnNotice(int kind, int a, intptr_t b) {
-    if (kind == 4)
-        return 0;  // chain changed: the commands re-read what they show
+    if (kind == TELMAR_NOTICE_CHAIN_CHANGED)
+        return 0;  // the commands re-read what they show
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (closed_)
+            return kind == TELMAR_NOTICE_QUESTION && a == TELMAR_QUESTION_CHANGE_TIM ? 1 : 0;
+    }
     Notice n{kind, a, b, {}, 0};
     // Texts live only as long as the call.
-    if (((kind == 2 && a == 0) || (kind == 3 && a == 2)) && b)
+    if (((kind == TELMAR_NOTICE_STATUS && a == TELMAR_STATUS_TEXT) ||
+         (kind == TELMAR_NOTICE_QUESTION && a == TELMAR_QUESTION_FOREIGN_BITSTREAM)) &&
+        b)
         n.text = reinterpret_cast<const char*>(b);
     if (std::this_thread::get_id() == owner_) {
         // Sent from inside a call this thread made (an edit): show it now.
-        if (kind == 3)
+        if (kind == TELMAR_NOTICE_QUESTION)
             return AnswerQuestion(n.a, n.b);
         Handle(n);
         return 0;
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    if (kind == 3) {
+    if (kind == TELMAR_NOTICE_QUESTION) {
         n.ticket = ++nextTicket_;
         queue_.push_back(n);
         changed_.notify_all();
         changed_.wait(lock, [&] { return answeredTicket_ >= n.ticket; });
-        return answer_;
+        return closed_ ? (n.a == TELMAR_QUESTION_CHANGE_TIM ? 1 : 0) : answer_;
     }
     queue_.push_back(std::move(n));
     changed_.notify_all();
@@ -227,19 +277,19 @@ int FlashSession::OnNotice(int kind, int a, intptr_t b) {
 
 void FlashSession::Handle(const Notice& n) {
     switch (n.kind) {
-        case 1:
+        case TELMAR_NOTICE_PROGRESS:
             display_.Progress(static_cast<uint32_t>(n.a), static_cast<uint32_t>(n.b));
             break;
-        case 2:
-            if (n.a == 0)
+        case TELMAR_NOTICE_STATUS:
+            if (n.a == TELMAR_STATUS_TEXT)
                 display_.Status(n.text);
-            if (n.a == 1)
+            if (n.a == TELMAR_STATUS_TIM_DETECTED)
                 detectedCode_ = static_cast<uint32_t>(n.b);
-            if (n.a == 2)
+            if (n.a == TELMAR_STATUS_TIM_NOT_DETECTED)
                 detectedCode_ = 0;
-            if (n.a == 3)
+            if (n.a == TELMAR_STATUS_CHAIN_READ)
                 chainRead_ = true;
-            if (n.a == 4)
+            if (n.a == TELMAR_STATUS_DEFAULT_CHAIN)
                 reverted_ = true;
             break;
         default:
@@ -249,7 +299,7 @@ void FlashSession::Handle(const Notice& n) {
 
 int FlashSession::AnswerQuestion(int question, intptr_t value) {
     switch (question) {
-        case 1: {
+        case TELMAR_QUESTION_CHANGE_TIM: {
             const auto code = static_cast<uint32_t>(value);
             std::string name = tims_.NameOf(code);
             if (name.empty())
@@ -257,9 +307,10 @@ int FlashSession::AnswerQuestion(int question, intptr_t value) {
             const bool go = display_.Ask("This TIM is currently programmed as an " + name +
                                          ".\nIf you continue, it will be changed and may not "
                                          "work correctly.\nDo you wish to continue?");
+            timChangeAccepted_ = go;
             return go ? 0 : 1;  // non-zero cancels the selection
         }
-        case 2: {
+        case TELMAR_QUESTION_FOREIGN_BITSTREAM: {
             const char* file = value ? reinterpret_cast<const char*>(value) : "";
             ++bitstreamQuestions_;
             bitstreamAccepted_ =
@@ -268,7 +319,7 @@ int FlashSession::AnswerQuestion(int question, intptr_t value) {
                              "you want to continue?");
             return bitstreamAccepted_ ? 1 : 0;
         }
-        case 3:
+        case TELMAR_QUESTION_CHIP_ERASE:
             display_.Notice(
                 "Chip erase: no progress is reported during this potentially time consuming "
                 "operation.");
@@ -280,6 +331,7 @@ int FlashSession::AnswerQuestion(int question, intptr_t value) {
 
 FlashSession::Result FlashSession::Run(const std::string& doing,
                                        const std::function<int()>& trigger) {
+    ThrowIfInterrupted();
     {
         std::lock_guard<std::mutex> guard(mutex_);
         queue_.clear();
@@ -287,13 +339,13 @@ FlashSession::Result FlashSession::Run(const std::string& doing,
     const int immediate = Guard(doing, trigger);
     if (immediate != -1) {
         // The engine ran it synchronously after all (no callback in place).
-        if (immediate == 2) {
+        if (immediate == TELMAR_FINISHED_FAILED) {
             const CFlashExc* error = flash_->GetLastError();
             if (!error)
                 throw Failure(doing + " failed without an error record");
             throw EngineError(doing, *error);
         }
-        return immediate == 1 ? Cancelled : Done;
+        return immediate == TELMAR_FINISHED_CANCELLED ? Cancelled : Done;
     }
     return WaitFinished(doing);
 }
@@ -318,27 +370,55 @@ void FlashSession::StartSelect(const std::string& tim) {
 }
 
 FlashSession::Result FlashSession::WaitFinished(const std::string& doing) {
+    using Clock = std::chrono::steady_clock;
+    // A step that sends nothing for waitNotice_ seconds is told, then again
+    // each time the silence has doubled.
+    auto quietSince = Clock::now();
+    double nextNotice = waitNotice_;
     for (;;) {
         Notice n;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [&] { return !queue_.empty(); });
+            while (queue_.empty()) {
+                changed_.wait_for(lock, std::chrono::milliseconds(100));
+                if (InterruptRequested()) {
+                    lock.unlock();
+                    display_.EndProgress();
+                    throw Interrupted();
+                }
+                const double silent =
+                    std::chrono::duration<double>(Clock::now() - quietSince).count();
+                if (queue_.empty() && silent >= nextNotice) {
+                    lock.unlock();
+                    const std::string status = display_.LastStatus();
+                    char seconds[32];
+                    std::snprintf(seconds, sizeof(seconds), "%.0f s", silent);
+                    display_.Waiting("qel-flash: still " + doing + ": waiting for the engine" +
+                                     (status.empty() ? std::string() : " (at \"" + status + "\")") +
+                                     ", " + seconds + " without news");
+                    nextNotice *= 2;
+                    lock.lock();
+                }
+            }
             n = std::move(queue_.front());
             queue_.pop_front();
         }
-        if (n.kind == 0) {
+        quietSince = Clock::now();
+        nextNotice = waitNotice_;
+        if (n.kind == TELMAR_NOTICE_FINISHED) {
             display_.EndProgress();
-            if (n.a == 2) {
+            if (n.a == TELMAR_FINISHED_FAILED) {
                 const CFlashExc* error = flash_->GetLastError();
                 if (!error)
                     throw Failure(doing + " failed without an error record");
                 throw EngineError(doing, *error);
             }
-            return n.a == 1 ? Cancelled : Done;
+            return n.a == TELMAR_FINISHED_CANCELLED ? Cancelled : Done;
         }
-        if (n.kind == 3) {
-            const int answer =
-                AnswerQuestion(n.a, n.a == 2 ? reinterpret_cast<intptr_t>(n.text.c_str()) : n.b);
+        if (n.kind == TELMAR_NOTICE_QUESTION) {
+            const int answer = AnswerQuestion(n.a, n.a == TELMAR_QUESTION_FOREIGN_BITSTREAM
+                                                       ? reinterpret_cast<intptr_t>(n.text.c_str())
+                                                       : n.b);
             {
                 std::lock_guard<std::mutex> guard(mutex_);
                 answer_ = answer;

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +39,9 @@ class TimCatalog {
     };
     std::vector<Entry> Entries() const;
     std::string DataFolder() const;
+    // Where the TIM type's flash sits in the processor's memory; nullopt when
+    // the code is unknown.
+    std::optional<uint32_t> FlashAddress(uint32_t code) const;
 
   private:
     std::unique_ptr<CQelTimInfoLoad> binder_;
@@ -51,9 +55,13 @@ struct ProcessorName {
     std::string name;
 };
 
+class FlashSession;
+
 class Engine {
   public:
     Engine();  // loads the library and connects; throws Failure or EngineError
+    // Closes the engine (its flash objects abort what the DSP does), then
+    // lets go of the sessions, whose callbacks may run until then.
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -61,9 +69,12 @@ class Engine {
     std::vector<ProcessorName> Processors();
     // BOARD and PROCESSOR as the user wrote them: numbers or names.
     ProcessorName Find(const std::string& board, const std::string& processor);
-    IFFlash* Flash(const ProcessorName& which);
+    // The session on one processor's flash; it lives as long as the engine.
+    std::shared_ptr<FlashSession> Session(const ProcessorName& which, Display& display,
+                                          const TimCatalog& tims, double waitNotice);
 
   private:
+    IFFlash* Flash(const ProcessorName& which);
     static void OnState(void* context, int state);
 
     platform::DynamicLibrary library_;
@@ -72,6 +83,7 @@ class Engine {
     std::mutex mutex_;
     std::condition_variable changed_;
     int state_ = -1;
+    std::vector<std::shared_ptr<FlashSession>> sessions_;
 };
 
 // One processor's flash with the programmer's callback on it. Commands run on
@@ -79,7 +91,7 @@ class Engine {
 // answers questions until the finish notice arrives.
 class FlashSession {
   public:
-    FlashSession(IFFlash* flash, Display& display, const TimCatalog& tims);
+    FlashSession(IFFlash* flash, Display& display, const TimCatalog& tims, double waitNotice);
     ~FlashSession();
     FlashSession(const FlashSession&) = delete;
     FlashSession& operator=(const FlashSession&) = delete;
@@ -107,6 +119,11 @@ class FlashSession {
     uint32_t DetectedCode() const { return detectedCode_; }
     bool ChainRead() const { return chainRead_; }
     bool Reverted() const { return reverted_; }
+    // The user agreed to change the module's TIM type (which reverts the
+    // chain to the default one).
+    bool TimChangeAccepted() const { return timChangeAccepted_; }
+    // From now on every question is answered no at once and nothing is shown.
+    void Close();
     // The answer to the last bitstream question, if one was asked.
     int BitstreamQuestions() const { return bitstreamQuestions_; }
     bool BitstreamAccepted() const { return bitstreamAccepted_; }
@@ -143,6 +160,9 @@ class FlashSession {
     uint32_t detectedCode_ = 0;
     bool chainRead_ = false;
     bool reverted_ = false;
+    bool timChangeAccepted_ = false;
+    bool closed_ = false;
+    double waitNotice_;
     int bitstreamQuestions_ = 0;
     bool bitstreamAccepted_ = false;
 };

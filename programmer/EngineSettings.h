@@ -18,10 +18,14 @@ inline constexpr FolderSetting kFolderSettings[] = {{"BootloaderPath", "bootload
                                                     {"BitstreamPath", "bitstreams"},
                                                     {"FprogPath", "programmers"}};
 
-// Fills the missing values with <firmwareRoot>/<folder> and tells so on
-// stderr. Leaves everything alone when the values exist, when firmwareRoot
-// is not a folder, or when the settings cannot be written (the engine then
-// reports what is missing).
-void FillMissingEngineFolders(const std::string& firmwareRoot);
+// Fills the missing values with <root>/<folder> of the first root (in the
+// order of platform::FirmwareRoots) that holds
+// all three folders, and tells so on stderr. Leaves everything alone when the
+// values exist. When no root holds the firmware, or the settings cannot be
+// written, says on stderr what is missing and where it looked (the engine
+// then fails with its own error).
+// tell: say which folders were filled in (-q keeps it quiet); failures are
+// always told.
+void FillMissingEngineFolders(const std::vector<std::string>& firmwareRoots, bool tell = true);
 
 }  // namespace qel::programmer

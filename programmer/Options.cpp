@@ -1,5 +1,6 @@
 #include "programmer/Options.h"
 
+#include "platform/CommandLine.h"
 #include "programmer/Errors.h"
 
 #include <algorithm>
@@ -46,7 +47,7 @@ const char* const kUsageText =
     "                             (Diamond application), data (raw data) or srec\n"
     "                             (S-record file). These follow an --add and qualify it:\n"
     "      --id N                   block id (default 0)\n"
-    "      --version MAJOR[.MINOR]  block version (default 0.0)\n"
+    "      --version MAJOR[.MINOR]  block version (default 0.0); also --block-version\n"
     "      --bootable               the boot loader starts this block\n"
     "      --big-endian             read the file with each 32-bit word byte-reversed\n"
     "      --at INDEX               its place among the user blocks (default: last)\n"
@@ -56,6 +57,9 @@ const char* const kUsageText =
     "  --remove-dynamic ADDRESS   remove the dynamic value of ADDRESS\n"
     "  --clear-dynamics           remove every dynamic value\n"
     "  --dry-run                  show the chain that would be written; write nothing\n"
+    "  --replace-all              commit even when the flash holds no valid chain of\n"
+    "                             blocks: whatever it holds is replaced (without it,\n"
+    "                             that is asked on the terminal, or refused)\n"
     "\n"
     "General options:\n"
     "  --yes, --no                answer the engine's questions: whether to go on with\n"
@@ -64,14 +68,40 @@ const char* const kUsageText =
     "                             they are asked on the terminal, and answered no when\n"
     "                             there is none.\n"
     "  --registry FOLDER          settings folder (sets QEL4410_REGISTRY)\n"
+    "  --json                     list, tims, show and verify: the result as one JSON\n"
+    "                             document on standard output (see the README)\n"
+    "  -q, --quiet                no status texts, progress or remarks; results,\n"
+    "                             questions and errors only\n"
+    "  -v, --verbose              more remarks (where the engine is, what it detected)\n"
+    "  --wait-notice SECONDS      say what a step waits for once it took this long\n"
+    "                             (default 5)\n"
     "  -h, --help                 this text\n"
+    "  -V, --version              the program's name and version\n"
     "\n"
+    "Results go to standard output; status texts, progress, questions and errors\n"
+    "to standard error. Options may stand anywhere; --name=value is --name value.\n"
     "Numbers are decimal or 0x hexadecimal. Missing engine folder settings\n"
     "(BootloaderPath, BitstreamPath, FprogPath) are filled with the firmware\n"
-    "folders beside this program.\n"
+    "folders beside this program (firmware/), else those of the installation\n"
+    "(share/qel4410).\n"
+    "\n"
+    "Environment:\n"
+    "  QEL4410_REGISTRY      settings folder (HKEY_LOCAL_MACHINE.reg,\n"
+    "                        HKEY_CURRENT_USER.reg); default\n"
+    "                        $XDG_CONFIG_HOME/qel4410/registry or\n"
+    "                        ~/.config/qel4410/registry\n"
+    "  QEL4410_TIMDATA       folder of the TIM descriptions (*.tim)\n"
+    "  QEL4410_BENCH         bench description file of the simulated bench\n"
+    "  QEL4410_BENCH_STATE   folder of the bench's flash images and fault switches\n"
+    "  QEL4410_BENCH_TIMING  off or realistic: the bench's timing\n"
+    "  TMPDIR                where the engine's private temporary folder goes\n"
+    "\n"
+    "Ctrl-C closes the engine (stopping what the DSP does) and exits with 130; a\n"
+    "second Ctrl-C ends at once.\n"
     "\n"
     "Exit status: 0 done, 1 failed (engine errors are shown with code, text, detail,\n"
-    "source and line), 2 wrong command line, 3 cancelled by an answer.\n";
+    "source and line), 2 wrong command line, 3 cancelled by an answer, 130\n"
+    "interrupted.\n";
 
 std::optional<uint32_t> ParseNumber(const std::string& text) {
     if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
@@ -110,34 +140,21 @@ bool TakesProcessor(const std::string& c) {
 
 class Parser {
   public:
-    explicit Parser(const std::vector<std::string>& args) {
-        // "--name=value" is the same as "--name value".
-        for (const std::string& a : args) {
-            const size_t eq = a.find('=');
-            if (a.starts_with("--") && eq != std::string::npos) {
-                args_.push_back(a.substr(0, eq));
-                args_.push_back(a.substr(eq + 1));
-            } else {
-                args_.push_back(a);
-            }
-        }
-    }
+    explicit Parser(const std::vector<std::string>& args) : args_(args) {}
 
     Options Parse() {
         std::vector<std::string> positional;
-        while (pos_ < args_.size()) {
-            const std::string arg = args_[pos_++];
-            if (arg == "--") {
-                while (pos_ < args_.size()) positional.push_back(args_[pos_++]);
-                break;
+        try {
+            while (!args_.Done()) {
+                if (args_.NextIsOption())
+                    Option(args_.Take());
+                else
+                    positional.push_back(args_.Take());
             }
-            if (arg.size() > 1 && arg[0] == '-') {
-                Option(arg);
-            } else {
-                positional.push_back(arg);
-            }
+        } catch (const platform::CommandLineError& e) {
+            throw UsageError(e.what());
         }
-        if (options_.help)
+        if (options_.help || options_.version)
             return options_;
         if (positional.empty())
             throw UsageError("no command given");
@@ -171,14 +188,16 @@ class Parser {
     }
 
   private:
-    std::string Value(const std::string& option) {
-        if (pos_ >= args_.size())
-            throw UsageError(option + " needs a value");
-        return args_[pos_++];
+    std::string Value(const std::string& option, const std::string& what = "a value") {
+        try {
+            return args_.Value(option, what);
+        } catch (const platform::CommandLineError& e) {
+            throw UsageError(e.what());
+        }
     }
 
     uint32_t Number(const std::string& option, const std::string& what) {
-        const std::string text = Value(option);
+        const std::string text = Value(option, what);
         auto n = ParseNumber(text);
         if (!n)
             throw UsageError(option + ": " + what + " must be a number, not '" + text + "'");
@@ -201,17 +220,37 @@ class Parser {
     void Option(const std::string& o) {
         if (o == "-h" || o == "--help") {
             options_.help = true;
+        } else if (o == "-V" || (o == "--version" && !QualifyingAdd())) {
+            options_.version = true;
+        } else if (o == "-q" || o == "--quiet" || o == "-v" || o == "--verbose") {
+            const Verbosity v = o == "-q" || o == "--quiet" ? Verbosity::Quiet : Verbosity::Verbose;
+            if (options_.verbosity != Verbosity::Normal && options_.verbosity != v)
+                throw UsageError("--quiet and --verbose exclude each other");
+            options_.verbosity = v;
+        } else if (o == "--json") {
+            options_.json = true;
+            used_.push_back(o);
+        } else if (o == "--replace-all") {
+            options_.replaceAll = true;
+            used_.push_back(o);
+        } else if (o == "--wait-notice") {
+            const std::string text = Value(o, "SECONDS");
+            char* end = nullptr;
+            const double seconds = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end || !(seconds > 0) || seconds > 86400)
+                throw UsageError("--wait-notice: '" + text + "' is not a number of seconds");
+            options_.waitNotice = seconds;
         } else if (o == "--yes" || o == "--no") {
             const AnswerPolicy p = o == "--yes" ? AnswerPolicy::Yes : AnswerPolicy::No;
             if (options_.answers != AnswerPolicy::Ask && options_.answers != p)
                 throw UsageError("--yes and --no exclude each other");
             options_.answers = p;
         } else if (o == "--registry") {
-            options_.registry = Value(o);
+            options_.registry = Value(o, "a folder");
             if (options_.registry.empty())
                 throw UsageError("--registry needs a folder");
         } else if (o == "--tim") {
-            options_.tim = Value(o);
+            options_.tim = Value(o, "a TIM type name");
             used_.push_back(o);
         } else if (o == "--probe") {
             options_.probe = true;
@@ -220,7 +259,7 @@ class Parser {
             options_.dryRun = true;
             used_.push_back(o);
         } else if (o == "--bootloader" || o == "--bitstream") {
-            std::string v = Value(o);
+            std::string v = Value(o, "'standard' or a file");
             if (v.empty())
                 throw UsageError(o + " needs 'standard' or a file");
             if (v == "standard")
@@ -233,14 +272,14 @@ class Parser {
         } else if (o == "--add") {
             Edit e;
             e.kind = Edit::AddBlock;
-            e.block.kind = Value(o);
+            e.block.kind = Value(o, "KIND FILE");
             for (const Kind& k : kKinds)
                 if (e.block.kind == k.name)
                     e.block.subtype = k.subtype;
             if (!e.block.subtype)
                 throw UsageError("--add: unknown kind '" + e.block.kind +
                                  "' (exec, app, data or srec)");
-            e.block.file = Value(o);
+            e.block.file = Value(o, "a file after the kind");
             if (e.block.file.empty())
                 throw UsageError("--add needs a file");
             options_.edits.push_back(e);
@@ -250,10 +289,10 @@ class Parser {
             UserBlockSpec& b = LastAdd(o);
             Once(o);
             b.id = Number(o, "the id");
-        } else if (o == "--version") {
+        } else if (o == "--version" || o == "--block-version") {
             UserBlockSpec& b = LastAdd(o);
-            Once(o);
-            const std::string text = Value(o);
+            Once("--version");
+            const std::string text = Value(o, "MAJOR[.MINOR]");
             const size_t dot = text.find('.');
             auto major = ParseNumber(text.substr(0, dot));
             auto minor = dot == std::string::npos ? std::optional<uint32_t>(0)
@@ -287,7 +326,7 @@ class Parser {
             e.second = Number(o, "TO");
             Add(o, e);
         } else if (o == "--dynamic") {
-            const std::string text = Value(o);
+            const std::string text = Value(o, "ADDRESS=VALUE");
             const size_t eq = text.find('=');
             auto address = ParseNumber(text.substr(0, eq));
             auto value = eq == std::string::npos ? std::nullopt : ParseNumber(text.substr(eq + 1));
@@ -312,6 +351,11 @@ class Parser {
         }
     }
 
+    // --version right after an --add (and its qualifiers) is the block's.
+    bool QualifyingAdd() const {
+        return !options_.edits.empty() && options_.edits.back().kind == Edit::AddBlock;
+    }
+
     void Add(const std::string& option, const Edit& e) {
         options_.edits.push_back(e);
         used_.push_back(option);
@@ -324,6 +368,8 @@ class Parser {
             bool fits = false;
             if (o == "--tim")
                 fits = TakesProcessor(c);
+            else if (o == "--json")
+                fits = c == "list" || c == "tims" || c == "show" || c == "verify";
             else if (o == "--probe")
                 fits = c == "list";
             else
@@ -333,8 +379,7 @@ class Parser {
         }
     }
 
-    std::vector<std::string> args_;
-    size_t pos_ = 0;
+    platform::ArgReader args_;
     Options options_;
     std::vector<std::string> used_;
     std::vector<std::string> seenModifiers_;

@@ -9,6 +9,7 @@
 namespace qel::programmer {
 
 enum class AnswerPolicy { Ask, Yes, No };
+enum class Verbosity { Quiet, Normal, Verbose };
 
 struct UserBlockSpec {
     uint32_t subtype = 0;
@@ -34,8 +35,13 @@ struct Edit {
 struct Options {
     std::string command;  // list, tims, show, program, erase, verify; empty with --help
     bool help = false;
+    bool version = false;
     AnswerPolicy answers = AnswerPolicy::Ask;
+    Verbosity verbosity = Verbosity::Normal;
+    bool json = false;  // list, tims, show, verify: the result as one JSON document
     std::string registry;
+    // Seconds a step may take before the programmer says what it waits for.
+    double waitNotice = 5.0;
 
     std::string board;
     std::string processor;
@@ -46,6 +52,8 @@ struct Options {
     std::optional<std::string> bitstream;
     std::vector<Edit> edits;
     bool dryRun = false;
+    // Commit over a flash that holds no valid chain (every byte of it may go).
+    bool replaceAll = false;
     bool probe = false;
 
     // verify: optional INDEX and FILE

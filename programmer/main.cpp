@@ -1,9 +1,11 @@
 // qel-flash: the console programmer. Binds libTelmar.so by name, as the
 // programming tool does, and drives one engine command line at a time.
 #include "platform/DynamicLibrary.h"
+#include "platform/ModulePath.h"
 #include "programmer/Commands.h"
 #include "programmer/EngineSettings.h"
 #include "programmer/Errors.h"
+#include "programmer/Interrupt.h"
 #include "programmer/Options.h"
 
 #include <cstdio>
@@ -19,11 +21,14 @@ namespace {
 int Run(const Options& options) {
     if (!options.registry.empty())
         setenv("QEL4410_REGISTRY", options.registry.c_str(), 1);
-    Display display = Display::ForConsole(options.answers);
+    Display display = Display::ForConsole(options.answers, options.verbosity);
+    display.SetInterruptDescriptor(InterruptDescriptor());
     const std::string& c = options.command;
     if (c == "tims")
         return TimsCommand(options, display);
-    FillMissingEngineFolders(qel::platform::DynamicLibrary::ExecutableFolder() + "/firmware");
+    FillMissingEngineFolders(
+        qel::platform::FirmwareRoots(qel::platform::DynamicLibrary::ExecutableFolder()),
+        options.verbosity != Verbosity::Quiet);
     if (c == "list")
         return ListCommand(options, display);
     if (c == "show")
@@ -38,6 +43,7 @@ int Run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    InstallInterruptHandling();
     Options options;
     try {
         options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
@@ -50,19 +56,30 @@ int main(int argc, char** argv) {
         std::fputs(kUsageText, stdout);
         return kExitDone;
     }
+    if (options.version) {
+        std::printf("qel-flash %s\n", QEL_VERSION);
+        return kExitDone;
+    }
+    int status = kExitFailed;
     try {
-        return Run(options);
+        status = Run(options);
+    } catch (const Interrupted&) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "qel-flash: interrupted; the engine is closed\n");
+        status = kExitInterrupted;
     } catch (const EngineError& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "qel-flash: %s failed\n%s", e.what(), DescribeEngineError(e).c_str());
-        return kExitFailed;
+        status = kExitFailed;
     } catch (const Failure& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "qel-flash: %s\n", e.what());
-        return e.Status();
+        status = e.Status();
     } catch (const std::exception& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "qel-flash: %s\n", e.what());
-        return kExitFailed;
+        status = kExitFailed;
     }
+    // A Ctrl-C that came after the last wait still ends the run as interrupted.
+    return InterruptRequested() ? kExitInterrupted : status;
 }

@@ -4,9 +4,10 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   srecord
+  dpkg-dev fakeroot binutils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -247,8 +247,11 @@ class Parser {
             if (keys.count("image")) {
                 m.image = keys["image"];
                 keys.erase("image");
-                if (m.image.empty())
-                    return Fail(why, "empty image name");
+                if (!ImageNameAllowed(m.image))
+                    return Fail(why,
+                                "image must be a plain file name inside the state folder "
+                                "(no folder, no '..', no absolute path): '" +
+                                    m.image + "'");
             }
             if (!TakeU32(keys, "type", m.timType, why, false) || !NoneLeft(keys, why))
                 return false;
@@ -365,6 +368,8 @@ class Parser {
                     return Fail(why, "bad fault count");
                 count = *c;
             }
+            if (const std::string problem = FaultCountProblem(*f, count); !problem.empty())
+                return Fail(why, problem);
             processor_->faults.push_back({*f, count});
             return true;
         }
@@ -434,6 +439,26 @@ std::optional<Fault> FaultFromName(std::string_view name) {
         if (name == e.name)
             return e.fault;
     return std::nullopt;
+}
+
+bool ImageNameAllowed(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+std::string FaultCountProblem(Fault fault, uint32_t count) {
+    const std::string kind = FaultName(fault);
+    if (fault == Fault::MissingEvents) {
+        if (count > 13 || count == 8)
+            return kind +
+                   " takes an interface number 1 to 13 but not 8 (0 offers all again), not " +
+                   std::to_string(count);
+        return {};
+    }
+    if (count > kMaxFaultCount)
+        return kind + " takes a count from 0 to " + std::to_string(kMaxFaultCount) + ", not " +
+               std::to_string(count);
+    return {};
 }
 
 void OverrideTiming(BenchDesc& desc, const Timing& timing) {

@@ -54,7 +54,7 @@ struct ModuleDesc {
     std::string name;
     std::string tim;       // TIM type name, for people
     uint32_t timType = 0;  // for people; 0 when not given
-    std::string image;     // file name in the state folder (or absolute path)
+    std::string image;     // plain file name in the state folder
     uint32_t flashSize = 0;
     uint32_t sectorSize = 0;
     uint32_t flashAddress = 0;
@@ -86,6 +86,17 @@ const std::string& DefaultDescriptionText();
 // Names of the fault switches as the description writes them.
 const char* FaultName(Fault fault);
 std::optional<Fault> FaultFromName(std::string_view name);
+
+// An image name is a file name inside the state folder: not empty, no '/',
+// not "." or "..".
+bool ImageNameAllowed(std::string_view name);
+
+// Counts a fault switch takes: missing-events an interface number 1..13 but
+// not 8 (0 offers all again); the others 0..kMaxFaultCount (0 disarms; a
+// power cut counts flash writes, the rest requests or commands). Empty when
+// the count fits, else why not.
+inline constexpr uint32_t kMaxFaultCount = 1000000;
+std::string FaultCountProblem(Fault fault, uint32_t count);
 
 // Replaces every module's timing (QEL4410_BENCH_TIMING: "off" / "realistic").
 void OverrideTiming(BenchDesc& desc, const Timing& timing);

@@ -5,8 +5,14 @@
 #include "platform/SettingsHive.h"
 #include "platform/TempFolder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -31,16 +37,52 @@ std::string Setting(const char* name) {
 
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+bool ReadBoundedFile(const std::string& path, size_t limit, std::string& out, std::string& error) {
+    // Opened without blocking, so that a FIFO in its place is refused rather
+    // than waited on.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = std::strerror(errno);
         return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    if (in.bad())
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        error = "not a regular file";
         return false;
-    out = s.str();
+    }
+    if (static_cast<uint64_t>(st.st_size) > limit) {
+        close(fd);
+        error = "larger than " + std::to_string(limit) + " bytes";
+        return false;
+    }
+    out.clear();
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = std::strerror(errno);
+            close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        out.append(buffer, static_cast<size_t>(n));
+        if (out.size() > limit) {
+            close(fd);
+            error = "larger than " + std::to_string(limit) + " bytes";
+            return false;
+        }
+    }
+    close(fd);
     return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+    std::string error;
+    return ReadBoundedFile(path, kMaxSettingsFileBytes, out, error);
 }
 
 std::string ResolveStateFolder(const std::string& explicitFolder) {
@@ -79,8 +121,9 @@ bool ResolveDescriptionText(const std::string& text, const std::string& path, st
         return true;
     }
     source = file;
-    if (!ReadWholeFile(file, out)) {
-        error = "cannot read the bench description '" + file + "'";
+    std::string why;
+    if (!ReadBoundedFile(file, kMaxDescriptionBytes, out, why)) {
+        error = "cannot read the bench description '" + file + "': " + why;
         return false;
     }
     return true;
@@ -98,10 +141,14 @@ std::optional<BenchDesc> LoadDescription(const std::string& text, const std::str
         return std::nullopt;
     }
     const std::string timing = Env("QEL4410_BENCH_TIMING");
-    if (timing == "off")
+    if (timing == "off") {
         OverrideTiming(*desc, Timing{});
-    else if (timing == "realistic")
+    } else if (timing == "realistic") {
         OverrideTiming(*desc, RealisticTiming());
+    } else if (!timing.empty()) {
+        error = "QEL4410_BENCH_TIMING must be 'off' or 'realistic', not '" + timing + "'";
+        return std::nullopt;
+    }
     return desc;
 }
 
@@ -127,8 +174,6 @@ bool RealtimeRequested() {
 }
 
 std::string ImagePath(const std::string& stateFolder, const ModuleDesc& module) {
-    if (!module.image.empty() && module.image[0] == '/')
-        return module.image;
     return stateFolder + "/" + module.image;
 }
 
@@ -151,7 +196,7 @@ std::vector<StoredFault> ReadStoredFaults(const std::string& stateFolder) {
         if (!(words >> f.board >> f.processor >> kind >> count))
             continue;
         auto fault = FaultFromName(kind);
-        if (!fault)
+        if (!fault || !FaultCountProblem(*fault, count).empty())
             continue;
         f.setting = {*fault, count};
         out.push_back(f);

@@ -22,7 +22,8 @@ std::string ResolveStateFolder(const std::string& explicitFolder);
 bool ResolveDescriptionText(const std::string& text, const std::string& path, std::string& out,
                             std::string& source, std::string& error);
 
-// Parses the resolved description and applies QEL4410_BENCH_TIMING.
+// Parses the resolved description and applies QEL4410_BENCH_TIMING ("off" or
+// "realistic"; any other value is an error).
 std::optional<BenchDesc> LoadDescription(const std::string& text, const std::string& path,
                                          std::string& source, std::string& error);
 
@@ -30,8 +31,7 @@ std::optional<BenchDesc> LoadDescription(const std::string& text, const std::str
 // is a binary 1 (or a dword 1).
 bool RealtimeRequested();
 
-// The image file of a module: its name in the state folder, or as given
-// when absolute.
+// The image file of a module: its name in the state folder.
 std::string ImagePath(const std::string& stateFolder, const ModuleDesc& module);
 
 // Fault switches set with the console tool, kept in the state folder and
@@ -45,6 +45,13 @@ struct StoredFault {
 std::vector<StoredFault> ReadStoredFaults(const std::string& stateFolder);
 bool WriteStoredFaults(const std::string& stateFolder, const std::vector<StoredFault>& faults);
 
+// Files the bench reads are regular files within a size: a description at
+// most kMaxDescriptionBytes, a settings hive or the stored faults at most
+// kMaxSettingsFileBytes. Anything else (a device, a FIFO, a folder, a huge
+// file) is refused before reading, with the reason in `error`.
+inline constexpr size_t kMaxDescriptionBytes = 1u << 20;
+inline constexpr size_t kMaxSettingsFileBytes = 16u << 20;
+bool ReadBoundedFile(const std::string& path, size_t limit, std::string& out, std::string& error);
 bool ReadWholeFile(const std::string& path, std::string& out);
 
 }  // namespace qel::bench

@@ -3,7 +3,10 @@
 #include "FlashChain.h"
 #include "FlashImage.h"
 #include "Settings.h"
+#include "platform/CommandLine.h"
 #include "platform/LockedFile.h"
+
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,29 +21,47 @@ using namespace qel::bench;
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: qel-bench [--description FILE] [--state FOLDER] COMMAND [ARGUMENTS]\n"
+    "Usage: qel-bench [OPTIONS] COMMAND [ARGUMENTS] [OPTIONS]\n"
     "\n"
     "The simulated bench that stands in for the debugger and the hardware.\n"
     "\n"
     "Commands:\n"
     "  list                               boards, modules, processors, flash images and\n"
     "                                     the fault switches armed in the state folder\n"
-    "  show BOARD MODULE                  a module's flash as its chain of blocks\n"
-    "  erase BOARD MODULE                 erase a module's flash (every byte 0xFF)\n"
+    "  show BOARD PROCESSOR               the flash of the module that holds PROCESSOR,\n"
+    "                                     as its chain of blocks\n"
+    "  erase BOARD PROCESSOR              erase that module's flash (every byte 0xFF)\n"
     "  fault BOARD PROCESSOR KIND [COUNT] arm a fault switch for every bench started\n"
     "                                     from now on (COUNT defaults to 1; 0 disarms)\n"
     "  fault --clear                      disarm every stored fault switch\n"
     "  description                        print the bench description in use\n"
     "\n"
-    "BOARD, MODULE and PROCESSOR count from 0; processors are numbered across the\n"
-    "board, as the debugger lists them. Fault kinds: fail-memory, fail-load,\n"
-    "restart-failure, unrequested-halt, unrequested-reset, unrequested-address,\n"
-    "missing-events, refuse, programmer-hang, power-cut, progress-lockstep.\n"
+    "BOARD and PROCESSOR are numbers from 0 or names, as qel-flash takes them:\n"
+    "processors are numbered across the board, as the debugger lists them\n"
+    "('qel-bench list' shows each module's processors).\n"
     "\n"
-    "The description comes from --description, QEL4410_BENCH, the \"Description\"\n"
-    "setting or the embedded default; the state folder (flash images, stored\n"
-    "fault switches) from --state, QEL4410_BENCH_STATE, the \"State\" setting or\n"
-    "~/.local/share/qel4410/bench.\n";
+    "Fault kinds and their COUNT: fail-memory, fail-load, restart-failure,\n"
+    "unrequested-halt, unrequested-reset, unrequested-address, refuse,\n"
+    "programmer-hang, progress-lockstep (requests or commands, 0 to 1000000),\n"
+    "power-cut (the K-th flash write, 1 to 1000000), missing-events (the one\n"
+    "notification interface missing, 1 to 13 but not 8).\n"
+    "\n"
+    "Options:\n"
+    "  --description FILE    the bench description (a regular file of at most 1 MiB)\n"
+    "  --state FOLDER        the state folder (flash images, stored fault switches)\n"
+    "  -h, --help            this text\n"
+    "  -V, --version         the program's name and version\n"
+    "\n"
+    "Environment:\n"
+    "  QEL4410_BENCH         the bench description file, unless --description\n"
+    "  QEL4410_BENCH_STATE   the state folder, unless --state\n"
+    "  QEL4410_BENCH_TIMING  off or realistic: replaces the description's timing\n"
+    "  QEL4410_REGISTRY      settings folder holding the \"Description\" and \"State\"\n"
+    "                        settings (SOFTWARE\\Halvern\\QEL4410\\Bench)\n"
+    "Without them the description is the embedded default bench and the state\n"
+    "folder $XDG_DATA_HOME/qel4410/bench (~/.local/share/qel4410/bench).\n"
+    "\n"
+    "Exit status: 0 done, 1 failed, 2 wrong command line.\n";
 
 int Usage(const std::string& problem) {
     std::fprintf(stderr, "qel-bench: %s\n\nRun 'qel-bench --help' for the commands.\n",
@@ -60,6 +81,19 @@ std::optional<int> Index(const std::string& text) {
         if (c < '0' || c > '9')
             return std::nullopt;
     return std::atoi(text.c_str());
+}
+
+// Up to 32 bits of decimal digits.
+std::optional<uint32_t> Count(const std::string& text) {
+    if (text.empty() || text.size() > 10)
+        return std::nullopt;
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return std::nullopt;
+    const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
+    if (v > 0xFFFFFFFFull)
+        return std::nullopt;
+    return static_cast<uint32_t>(v);
 }
 
 std::string Hex(uint32_t v) {
@@ -85,26 +119,50 @@ struct Context {
     std::string state;
 };
 
-const ModuleDesc* FindModule(const Context& ctx, const std::string& b, const std::string& m,
-                             std::string& error) {
-    auto bi = Index(b);
-    auto mi = Index(m);
-    if (!bi || !mi) {
-        error = "BOARD and MODULE must be numbers";
-        return nullptr;
+// BOARD and PROCESSOR as qel-flash takes them: numbers or names, processors
+// counted across the board.
+struct Place {
+    int board = -1;
+    int processor = -1;
+    const ModuleDesc* module = nullptr;
+};
+
+std::optional<Place> FindProcessor(const Context& ctx, const std::string& b, const std::string& p,
+                                   std::string& error) {
+    Place place;
+    if (auto bi = Index(b)) {
+        place.board = *bi;
+    } else {
+        for (size_t i = 0; i < ctx.desc.boards.size(); ++i)
+            if (ctx.desc.boards[i].name == b)
+                place.board = static_cast<int>(i);
+        if (place.board < 0) {
+            error = "there is no board named \"" + b + "\"";
+            return std::nullopt;
+        }
     }
-    if (*bi >= static_cast<int>(ctx.desc.boards.size())) {
+    if (place.board >= static_cast<int>(ctx.desc.boards.size())) {
         error = "there is no board " + b + " (the bench has " +
                 std::to_string(ctx.desc.boards.size()) + ")";
-        return nullptr;
+        return std::nullopt;
     }
-    const auto& board = ctx.desc.boards[*bi];
-    if (*mi >= static_cast<int>(board.modules.size())) {
-        error = "board " + b + " has no module " + m + " (it has " +
-                std::to_string(board.modules.size()) + ")";
-        return nullptr;
+    const BoardDesc& board = ctx.desc.boards[static_cast<size_t>(place.board)];
+    const auto number = Index(p);
+    int index = 0;
+    for (const ModuleDesc& m : board.modules) {
+        for (const ProcessorDesc& proc : m.processors) {
+            if ((number && *number == index) || (!number && proc.name == p)) {
+                place.processor = index;
+                place.module = &m;
+                return place;
+            }
+            ++index;
+        }
     }
-    return &board.modules[*mi];
+    error =
+        number ? "board " + b + " has no processor " + p + " (it has " + std::to_string(index) + ")"
+               : "board " + b + " has no processor named \"" + p + "\"";
+    return std::nullopt;
 }
 
 int List(const Context& ctx) {
@@ -168,11 +226,25 @@ std::string Text(const std::vector<uint8_t>& extra, size_t at, size_t max) {
     return s;
 }
 
-int Show(const Context& ctx, const std::string& b, const std::string& m) {
+// An image that exists must be a regular file (a FIFO would block).
+bool ImageUsable(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return true;
+    if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return true;
+    error = "the flash image '" + path + "' is not a regular file";
+    return false;
+}
+
+int Show(const Context& ctx, const std::string& b, const std::string& p) {
     std::string error;
-    const ModuleDesc* mod = FindModule(ctx, b, m, error);
-    if (!mod)
+    const auto place = FindProcessor(ctx, b, p, error);
+    if (!place)
         return Usage(error);
+    const ModuleDesc* mod = place->module;
+    if (!ImageUsable(ImagePath(ctx.state, *mod), error))
+        return Fail(error);
     FlashImage image(ImagePath(ctx.state, *mod), mod->flashSize, mod->sectorSize);
     bool unreadable = false;
     auto reader = [&](uint32_t offset, uint32_t length, void* out) {
@@ -231,92 +303,124 @@ int Show(const Context& ctx, const std::string& b, const std::string& m) {
     return 0;
 }
 
-int Erase(const Context& ctx, const std::string& b, const std::string& m) {
+int Erase(const Context& ctx, const std::string& b, const std::string& p) {
     std::string error;
-    const ModuleDesc* mod = FindModule(ctx, b, m, error);
-    if (!mod)
+    const auto place = FindProcessor(ctx, b, p, error);
+    if (!place)
         return Usage(error);
+    const ModuleDesc* mod = place->module;
+    if (!ImageUsable(ImagePath(ctx.state, *mod), error))
+        return Fail(error);
     if (!qel::platform::MakeFolders(ctx.state))
         return Fail("cannot create the state folder '" + ctx.state + "'");
     FlashImage image(ImagePath(ctx.state, *mod), mod->flashSize, mod->sectorSize);
     FlashImage::Session session(image);
     if (!session.Ok() || !session.Fill(0, 0xFF, mod->flashSize) || !session.Sync())
         return Fail("cannot write the flash image '" + image.Path() + "'");
-    std::printf("Erased the flash of module %s \"%s\" on board %s (%s).\n", m.c_str(),
-                mod->name.c_str(), b.c_str(), Size(mod->flashSize).c_str());
+    std::printf("Erased the flash of module \"%s\" (processor %d) on board %d (%s).\n",
+                mod->name.c_str(), place->processor, place->board, Size(mod->flashSize).c_str());
     return 0;
 }
 
-int SetFault(const Context& ctx, const std::vector<std::string>& args) {
-    if (args.size() == 1 && args[0] == "--clear") {
+int SetFault(const Context& ctx, const std::vector<std::string>& args, bool clear) {
+    if (clear) {
+        if (!args.empty())
+            return Usage("fault --clear takes no other arguments");
+        const auto cleared = ReadStoredFaults(ctx.state);
         if (!WriteStoredFaults(ctx.state, {}))
             return Fail("cannot write '" + FaultsFilePath(ctx.state) + "'");
-        std::printf("No stored fault switches.\n");
+        if (cleared.empty()) {
+            std::printf("There were no stored fault switches to clear.\n");
+            return 0;
+        }
+        std::printf("Cleared %zu stored fault switch%s:\n", cleared.size(),
+                    cleared.size() == 1 ? "" : "es");
+        for (const StoredFault& f : cleared)
+            std::printf("  %s %u on board %d processor %d\n", FaultName(f.setting.fault),
+                        f.setting.count, f.board, f.processor);
         return 0;
     }
     if (args.size() < 3 || args.size() > 4)
         return Usage("fault needs BOARD PROCESSOR KIND [COUNT]");
-    auto b = Index(args[0]);
-    auto p = Index(args[1]);
-    if (!b || !p)
-        return Usage("BOARD and PROCESSOR must be numbers");
-    if (*b >= static_cast<int>(ctx.desc.boards.size()))
-        return Usage("there is no board " + args[0]);
-    size_t count = 0;
-    for (const auto& mod : ctx.desc.boards[*b].modules) count += mod.processors.size();
-    if (*p >= static_cast<int>(count))
-        return Usage("board " + args[0] + " has no processor " + args[1] + " (it has " +
-                     std::to_string(count) + ")");
+    std::string error;
+    const auto place = FindProcessor(ctx, args[0], args[1], error);
+    if (!place)
+        return Usage(error);
+    const int b = place->board;
+    const int p = place->processor;
     auto kind = FaultFromName(args[2]);
     if (!kind)
         return Usage("unknown fault kind '" + args[2] + "'");
     uint32_t n = 1;
     if (args.size() == 4) {
-        auto c = Index(args[3]);
+        auto c = Count(args[3]);
         if (!c)
-            return Usage("COUNT must be a number");
+            return Usage("COUNT must be a number, not '" + args[3] + "'");
         n = static_cast<uint32_t>(*c);
+    }
+    // 0 disarms any kind; otherwise the count must be one the kind takes.
+    if (n > 0) {
+        if (const std::string problem = FaultCountProblem(*kind, n); !problem.empty())
+            return Usage(problem);
     }
     auto faults = ReadStoredFaults(ctx.state);
     std::erase_if(faults, [&](const StoredFault& f) {
-        return f.board == *b && f.processor == *p && f.setting.fault == *kind;
+        return f.board == b && f.processor == p && f.setting.fault == *kind;
     });
     if (n > 0)
-        faults.push_back({*b, *p, {*kind, n}});
+        faults.push_back({b, p, {*kind, n}});
     if (!WriteStoredFaults(ctx.state, faults))
         return Fail("cannot write '" + FaultsFilePath(ctx.state) + "'");
     if (n > 0)
         std::printf("Armed %s %u on board %d processor %d for benches started from now on.\n",
-                    FaultName(*kind), n, *b, *p);
+                    FaultName(*kind), n, b, p);
     else
-        std::printf("Disarmed %s on board %d processor %d.\n", FaultName(*kind), *b, *p);
+        std::printf("Disarmed %s on board %d processor %d.\n", FaultName(*kind), b, p);
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
     std::string descriptionPath, stateFolder;
-    size_t i = 0;
-    for (; i < args.size(); ++i) {
-        if (args[i] == "--help" || args[i] == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
+    std::vector<std::string> positional;
+    bool clear = false;
+    try {
+        qel::platform::ArgReader args(std::vector<std::string>(argv + 1, argv + argc));
+        while (!args.Done()) {
+            if (!args.NextIsOption()) {
+                positional.push_back(args.Take());
+                continue;
+            }
+            const std::string o = args.Take();
+            if (o == "--help" || o == "-h") {
+                std::fputs(kUsage, stdout);
+                return 0;
+            }
+            if (o == "--version" || o == "-V") {
+                std::printf("qel-bench %s\n", QEL_VERSION);
+                return 0;
+            }
+            if (o == "--description" || o == "--state") {
+                std::string& slot = o == "--state" ? stateFolder : descriptionPath;
+                slot = args.Value(o, o == "--state" ? "a folder" : "a file");
+                if (slot.empty())
+                    return Usage(o + " needs a value");
+            } else if (o == "--clear") {
+                clear = true;
+            } else {
+                return Usage("unknown option '" + o + "'");
+            }
         }
-        if (args[i] == "--description" || args[i] == "--state") {
-            if (i + 1 >= args.size())
-                return Usage(args[i] + " needs a value");
-            (args[i] == "--state" ? stateFolder : descriptionPath) = args[i + 1];
-            ++i;
-            continue;
-        }
-        break;
+    } catch (const qel::platform::CommandLineError& e) {
+        return Usage(e.what());
     }
-    if (i >= args.size())
+    if (positional.empty())
         return Usage("no command given");
-    const std::string command = args[i];
-    const std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+    const std::string command = positional[0];
+    const std::vector<std::string> rest(positional.begin() + 1, positional.end());
+    if (clear && command != "fault")
+        return Usage("--clear belongs to fault");
 
     Context ctx;
     std::string error;
@@ -329,11 +433,12 @@ int main(int argc, char** argv) {
     if (command == "list")
         return rest.empty() ? List(ctx) : Usage("list takes no arguments");
     if (command == "show")
-        return rest.size() == 2 ? Show(ctx, rest[0], rest[1]) : Usage("show needs BOARD MODULE");
+        return rest.size() == 2 ? Show(ctx, rest[0], rest[1]) : Usage("show needs BOARD PROCESSOR");
     if (command == "erase")
-        return rest.size() == 2 ? Erase(ctx, rest[0], rest[1]) : Usage("erase needs BOARD MODULE");
+        return rest.size() == 2 ? Erase(ctx, rest[0], rest[1])
+                                : Usage("erase needs BOARD PROCESSOR");
     if (command == "fault")
-        return SetFault(ctx, rest);
+        return SetFault(ctx, rest, clear);
     if (command == "description") {
         if (!rest.empty())
             return Usage("description takes no arguments");

@@ -144,6 +144,23 @@ INSTANTIATE_TEST_SUITE_P(
                        "fault explode\n",
                        "unknown fault 'explode'"},
         BadDescription{"quote", "board \"B\n", "line 1: unterminated quote"},
+        // Image names stay inside the state folder.
+        BadDescription{"imageUp", "board B\nmodule M image=../victim.txt\n",
+                       "line 2: image must be a plain file name inside the state folder"},
+        BadDescription{"imageAbsolute", "board B\nmodule M image=/tmp/victim.img\n",
+                       "no absolute path): '/tmp/victim.img'"},
+        BadDescription{"imageFolder", "board B\nmodule M image=sub/a.img\n", "plain file name"},
+        BadDescription{"imageDotDot", "board B\nmodule M image=..\n", "plain file name"},
+        BadDescription{"imageEmpty", "board B\nmodule M image=\n", "plain file name"},
+        // Fault counts within what each kind takes.
+        BadDescription{"missingEventsEight",
+                       "board B\nmodule M\nflash size=64K sector=4K address=0\nprocessor P id=1\n"
+                       "fault missing-events 8\n",
+                       "line 5: missing-events takes an interface number 1 to 13"},
+        BadDescription{"faultCountHuge",
+                       "board B\nmodule M\nflash size=64K sector=4K address=0\nprocessor P id=1\n"
+                       "fault refuse 4000000000\n",
+                       "refuse takes a count from 0 to 1000000"},
         BadDescription{"pastAddressSpace",
                        "board B\nmodule M\nflash size=64K sector=4K address=0xFFFF0001\n",
                        "address space"},

@@ -531,3 +531,50 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<FolderCase>& param) { return param.param.label; });
 
 }  // namespace
+
+namespace {
+
+using qel::platform::Hive;
+using qel::platform::HiveWriteProblem;
+
+// Why a hive cannot be written is told with the reason, not just that it
+// cannot; a writable one has no problem.
+TEST(HiveWriteProblemTest, TellsTheReason) {
+    const std::string folder = MakeScratchFolder();
+    EXPECT_EQ(HiveWriteProblem(Hive::LocalMachine, folder + "/fresh"), "");
+    const std::string file = folder + "/plain-file";
+    WriteFile(file, "x");
+    EXPECT_EQ(HiveWriteProblem(Hive::LocalMachine, file), file + " is not a folder");
+    EXPECT_NE(HiveWriteProblem(Hive::LocalMachine, file + "/below")
+                  .find("cannot be made (Not a directory)"),
+              std::string::npos)
+        << HiveWriteProblem(Hive::LocalMachine, file + "/below");
+    const std::string holder = folder + "/holder";
+    std::filesystem::create_directories(holder + "/HKEY_CURRENT_USER.reg");
+    EXPECT_EQ(HiveWriteProblem(Hive::CurrentUser, holder),
+              holder + "/HKEY_CURRENT_USER.reg is not a regular file");
+    const std::string broken = folder + "/broken";
+    std::filesystem::create_directories(broken);
+    WriteFile(broken + "/HKEY_LOCAL_MACHINE.reg", "no hive\n");
+    testing::internal::CaptureStderr();
+    EXPECT_NE(HiveWriteProblem(Hive::LocalMachine, broken).find("cannot be read or parsed"),
+              std::string::npos);
+    testing::internal::GetCapturedStderr();
+}
+
+// A hive that is not a regular file, or too large, is refused before reading.
+TEST(HiveWriteProblemTest, HugeHiveRefusedUnread) {
+    const std::string folder = MakeScratchFolder();
+    const std::string hive = folder + "/HKEY_LOCAL_MACHINE.reg";
+    ASSERT_EQ(truncate(hive.c_str(), 0), -1);  // not there yet
+    WriteFile(hive, "");
+    ASSERT_EQ(truncate(hive.c_str(), qel::platform::kMaxHiveBytes + 1), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(qel::platform::SettingsKey::Open(Hive::LocalMachine, "SOFTWARE\\X",
+                                               qel::platform::KeyAccess::ReadWrite, folder),
+              nullptr);
+    const std::string report = testing::internal::GetCapturedStderr();
+    EXPECT_NE(report.find("is larger than 16 MiB"), std::string::npos) << report;
+}
+
+}  // namespace

@@ -56,7 +56,11 @@ INSTANTIATE_TEST_SUITE_P(
                     BrokenCase{"UnknownData", kHeader + kKey + "\"a\"=qword:1\n", 4},
                     BrokenCase{"UnclosedKey", kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\n", 3},
                     BrokenCase{"StrayText", kHeader + kKey + "\"a\"=\"b\"\nsome words\n", 5},
-                    BrokenCase{"ZeroByte", kHeader + kKey + std::string("\"a\"=\"b\0\"\n", 9), 1}),
+                    BrokenCase{"ZeroByte", kHeader + kKey + std::string("\"a\"=\"b\0\"\n", 9), 4},
+                    BrokenCase{"ZeroByteAfterCrLf",
+                               "Windows Registry Editor Version 5.00\r\n\r\n" + kKey + kKey +
+                                   std::string("\0", 1),
+                               5}),
     [](const testing::TestParamInfo<BrokenCase>& param) { return param.param.label; });
 
 // Values this code does not interpret, comments and the wrapping of long

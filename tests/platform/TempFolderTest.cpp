@@ -80,6 +80,43 @@ TEST(TempFolderTest, FirstUseFromManyThreadsMakesOneFolder) {
     EXPECT_FALSE(Exists(text.substr(0, text.find('\n'))));
 }
 
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+// A process that ended without its exit handlers (killed, crashed) leaves its
+// folder; the next process removes it, and leaves alone the folder of one
+// that still runs.
+TEST(TempFolderTest, FoldersOfEndedProcessesGoAtTheNextStart) {
+    const std::string tmp = MakeScratchFolder();
+    int code = -1;
+    const std::string abandoned = FirstLine(RunHelper("temp-folder-abandon", tmp, code));
+    ASSERT_EQ(code, 0);
+    ASSERT_TRUE(Exists(abandoned + "/staged.bin")) << abandoned;
+
+    int in[2], out[2];
+    ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    const pid_t running =
+        Spawn({HelperPath(), "temp-folder-wait"}, in[0], out[1], {"TMPDIR=" + tmp});
+    close(in[0]);
+    close(out[1]);
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    close(out[0]);
+    EXPECT_FALSE(Exists(abandoned));  // the waiting helper's start removed it
+    ASSERT_TRUE(Exists(line + "/staged.bin")) << line;
+
+    const std::string next = FirstLine(RunHelper("temp-folder", tmp, code));
+    ASSERT_EQ(code, 0);
+    EXPECT_TRUE(Exists(line + "/staged.bin")) << "the folder of a running process went";
+    close(in[1]);
+    EXPECT_EQ(WaitExit(running), 0);
+    EXPECT_FALSE(Exists(line));
+    EXPECT_FALSE(Exists(next));
+}
+
 // A forked child shares the folder of its parent; its exit must not take it.
 TEST(TempFolderTest, ForkedChildLeavesTheParentsFolder) {
     const std::string file = PrivateTempPath("parent-file");

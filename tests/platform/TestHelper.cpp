@@ -3,8 +3,12 @@
 //                             into "SOFTWARE\Halvern\QEL4410\Race" with CRegEdit
 //   temp-folder               prints the private temporary folder, leaves a
 //                             file in it and exits normally
+//   temp-folder-abandon       the same, but ends without the exit handlers
+//   temp-folder-wait          prints the folder, then waits for end of input
 //   temp-folder-threads       the same, first use from eight threads at once;
 //                             prints how many qel4410-* folders $TMPDIR has
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -33,6 +37,19 @@ int HiveWriter(const std::string& prefix, int count) {
             ++failures;
     }
     return failures == 0 ? 0 : 1;
+}
+
+int AbandonTempFolder(bool wait) {
+    const std::string path = qel::platform::PrivateTempFolder();
+    std::ofstream(qel::platform::PrivateTempPath("staged.bin")) << "half a commit";
+    std::cout << path << "\n";
+    std::cout.flush();
+    if (!wait)
+        _exit(0);  // as a killed process: no exit handlers run
+    char c;
+    while (std::fread(&c, 1, 1, stdin) == 1) {
+    }
+    return 0;
 }
 
 int TempFolder(bool threads) {
@@ -76,6 +93,8 @@ int main(int argc, char** argv) {
         return HiveWriter(argv[2], std::atoi(argv[3]));
     if (mode == "temp-folder")
         return TempFolder(false);
+    if (mode == "temp-folder-abandon" || mode == "temp-folder-wait")
+        return AbandonTempFolder(mode == "temp-folder-wait");
     if (mode == "temp-folder-threads")
         return TempFolder(true);
     std::fprintf(stderr, "usage: platform_test_helper hive-writer PREFIX COUNT | temp-folder\n");

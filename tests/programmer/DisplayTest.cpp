@@ -25,7 +25,8 @@ class Console {
         std::free(buffer_);
     }
     Display Make(AnswerPolicy answers, bool terminalOut, bool terminalIn) {
-        return Display(answers, terminalOut, terminalIn, 80, out_, in_);
+        // Results and status in one stream, as a terminal shows them.
+        return Display(answers, terminalOut, terminalIn, 100, out_, in_, out_);
     }
     std::string Text() {
         std::fflush(out_);
@@ -49,6 +50,7 @@ size_t Count(const std::string& text, const std::string& part) {
 TEST(DisplayTest, TerminalBarIsRedrawnInPlaceAndEndsWithALine) {
     Console console;
     Display display = console.Make(AnswerPolicy::Ask, true, true);
+    display.SetClock([] { return 0.0; });
     display.Status("Erasing the flash ...");
     for (uint32_t p = 0; p <= 8; ++p) display.Progress(p * 0x10000, 8 * 0x10000);
     display.Status("Flash contents inconcistent. Reverting to default");
@@ -66,9 +68,50 @@ TEST(DisplayTest, TerminalBarIsRedrawnInPlaceAndEndsWithALine) {
         << text;
 }
 
+// The rate is what moved since the phase began over the time it took; the
+// time left is what remains at that rate.
+TEST(DisplayTest, BarAndLinesTellRateAndTimeLeft) {
+    for (const bool terminal : {true, false}) {
+        Console console;
+        Display display = console.Make(AnswerPolicy::Ask, terminal, false);
+        double now = 100.0;
+        display.SetClock([&] { return now; });
+        display.Progress(0, 4 << 20);
+        now += 2.0;
+        display.Progress(1 << 20, 4 << 20);  // 1 MiB in 2 s: 3 MiB left, 6 s
+        const std::string text = console.Text();
+        EXPECT_NE(text.find("25%  1.0 MiB of 4.0 MiB  512.0 KiB/s, 0:06 left"), std::string::npos)
+            << text;
+        now += 70.0;
+        display.Progress(2 << 20, 4 << 20);  // 2 MiB in 72 s: 2 MiB left, 72 s
+        EXPECT_NE(console.Text().find("28.4 KiB/s, 1:12 left"), std::string::npos)
+            << console.Text();
+    }
+}
+
+TEST(DisplayTest, QuietDropsStatusAndProgressButNotResultsOrQuestions) {
+    Console console;
+    Display display = console.Make(AnswerPolicy::No, false, false);
+    display.SetVerbosity(Verbosity::Quiet);
+    display.Status("Writing to flash ...");
+    display.Progress(50, 100);
+    display.Info("a remark");
+    display.Detail("a detail");
+    display.Line("a result");
+    EXPECT_FALSE(display.Ask("Go on?"));
+    EXPECT_EQ(console.Text(), "a result\nGo on?\n(answered no by --no)\n");
+    // A question --yes/--no must not answer is asked on the terminal or answered no.
+    Console other;
+    Display asking = other.Make(AnswerPolicy::Yes, false, false);
+    EXPECT_FALSE(asking.Ask("Replace everything?", false));
+    EXPECT_NE(other.Text().find("(answered no: no terminal to ask on)"), std::string::npos)
+        << other.Text();
+}
+
 TEST(DisplayTest, PlainOutputGivesALineAtEachQuarter) {
     Console console;
     Display display = console.Make(AnswerPolicy::Ask, false, false);
+    display.SetClock([] { return 0.0; });
     for (uint32_t p = 0; p <= 100; p += 10) display.Progress(p, 100);
     const std::string text = console.Text();
     EXPECT_EQ(text.find('\r'), std::string::npos) << text;

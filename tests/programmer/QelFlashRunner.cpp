@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -63,9 +65,86 @@ std::vector<std::string> QelFlashRunner::Environment() const {
     return env;
 }
 
+RunningFlash::RunningFlash(pid_t pid, int errFd, std::string outPath)
+    : pid_(pid), errFd_(errFd), outPath_(std::move(outPath)) {}
+
+RunningFlash::~RunningFlash() {
+    if (!finished_) {
+        kill(pid_, SIGKILL);
+        WaitExit(pid_);
+    }
+    if (errFd_ >= 0)
+        close(errFd_);
+}
+
+bool RunningFlash::WaitForError(const std::string& text) {
+    char buffer[4096];
+    while (err_.find(text) == std::string::npos) {
+        const ssize_t n = read(errFd_, buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        err_.append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+void RunningFlash::Signal(int signal) const {
+    kill(pid_, signal);
+}
+
+RunResult RunningFlash::Finish() {
+    WaitForError(std::string(1, '\0'));  // reads to the end
+    RunResult r;
+    r.status = WaitExit(pid_);
+    finished_ = true;
+    r.out = ReadFile(outPath_);
+    r.err = err_;
+    return r;
+}
+
+std::unique_ptr<RunningFlash> QelFlashRunner::Start(const std::vector<std::string>& args,
+                                                    const std::vector<std::string>& env) const {
+    std::vector<std::string> argv{BinFolder() + "/qel-flash"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> environment = Environment();
+    for (const std::string& entry : env) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        std::erase_if(environment, [&](const std::string& e) { return e.starts_with(name); });
+        environment.push_back(entry);
+    }
+    Argv a(argv), e(environment);
+    const std::string outPath = temp_.File("started-stdout.txt");
+    int err[2];
+    if (pipe2(err, O_CLOEXEC) != 0)
+        throw std::runtime_error("no pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    pid_t pid = -1;
+    const int rc =
+        posix_spawn(&pid, a.pointers[0], &actions, nullptr, a.pointers.data(), e.pointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(err[1]);
+    if (rc != 0) {
+        close(err[0]);
+        throw std::runtime_error("cannot start " + argv[0]);
+    }
+    return std::make_unique<RunningFlash>(pid, err[0], outPath);
+}
+
 RunResult QelFlashRunner::Run(const std::vector<std::string>& args,
                               const std::string& input) const {
-    std::vector<std::string> argv{BinFolder() + "/qel-flash"};
+    return RunTool("qel-flash", args, input);
+}
+
+RunResult QelFlashRunner::RunTool(const std::string& program, const std::vector<std::string>& args,
+                                  const std::string& input) const {
+    std::vector<std::string> argv{BinFolder() + "/" + program};
     argv.insert(argv.end(), args.begin(), args.end());
     Argv a(argv), e(Environment());
     const std::string inPath =
@@ -102,14 +181,11 @@ RunResult QelFlashRunner::RunOnTerminal(const std::vector<std::string>& args,
     std::vector<std::string> argv{BinFolder() + "/qel-flash"};
     argv.insert(argv.end(), args.begin(), args.end());
     Argv a(argv), e(Environment());
-    const std::string errPath = temp_.File("stderr.txt");
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, slave.c_str(), O_RDWR, 0);
     posix_spawn_file_actions_adddup2(&actions, 0, 1);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    posix_spawn_file_actions_adddup2(&actions, 0, 2);
     posix_spawn_file_actions_addclose(&actions, master);
     pid_t pid = -1;
     const int rc =
@@ -141,7 +217,6 @@ RunResult QelFlashRunner::RunOnTerminal(const std::vector<std::string>& args,
     }
     close(master);
     r.status = WaitExit(pid);
-    r.err = ReadFile(errPath);
     return r;
 }
 

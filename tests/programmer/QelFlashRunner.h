@@ -4,6 +4,9 @@
 
 #include "tests/fixtures/TestTempDir.h"
 
+#include <sys/types.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,18 +18,48 @@ struct RunResult {
     std::string err;
 };
 
+// A qel-flash that runs while the test watches its standard error.
+class RunningFlash {
+  public:
+    RunningFlash(pid_t pid, int errFd, std::string outPath);
+    ~RunningFlash();
+    RunningFlash(const RunningFlash&) = delete;
+    RunningFlash& operator=(const RunningFlash&) = delete;
+
+    // Reads standard error until it holds `text` (true) or the process
+    // closed it (false).
+    bool WaitForError(const std::string& text);
+    void Signal(int signal) const;
+    // Waits for the exit and collects the rest.
+    RunResult Finish();
+
+  private:
+    pid_t pid_;
+    int errFd_;
+    std::string outPath_;
+    std::string err_;
+    bool finished_ = false;
+};
+
 class QelFlashRunner {
   public:
     QelFlashRunner();
 
     // stdin: a file with that text, or /dev/null when empty.
     RunResult Run(const std::vector<std::string>& args, const std::string& input = "") const;
-    // The same on a pseudo terminal (stdin and stdout): what the terminal
-    // showed, input echo included.
+    // Starts it with standard error on a pipe; env: more "NAME=value" entries.
+    std::unique_ptr<RunningFlash> Start(const std::vector<std::string>& args,
+                                        const std::vector<std::string>& env = {}) const;
+    // Runs a program of the bin folder (qel-bench) with the same environment.
+    RunResult RunTool(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& input = "") const;
+    // The same on a pseudo terminal (stdin, stdout and stderr): what the
+    // terminal showed, input echo included.
     RunResult RunOnTerminal(const std::vector<std::string>& args, const std::string& input) const;
 
     const fixtures::TestTempDir& Temp() const { return temp_; }
     std::string RegistryFolder() const { return temp_.File("registry"); }
+    std::string StateFolder() const { return temp_.File("bench"); }
     static std::string BinFolder();
 
   private:
