@@ -373,19 +373,23 @@ void CFlash::CommitCommand() {
     // to do sends no programmer command at all.
     if (timData_ && IsModified()) {
         CheckFlashUnchanged();
+        // What a failed commit did write is the chain's own, not someone
+        // else's: a retry compares against it. Before the writing phase the
+        // flash is as it was.
         try {
             CommitChain();
         } catch (CExc& e) {
-            if (mode_ == Writing && e.detail[0] == '\0') {
-                e.SetDetail("The commit stopped while writing: the flash may hold part of it. "
-                            "Select the TIM type again and commit once more");
+            if (mode_ == Writing) {
+                if (e.detail[0] == '\0') {
+                    e.SetDetail("The commit stopped while writing: the flash may hold part of "
+                                "it. Select the TIM type again and commit once more");
+                }
+                RememberDirectory();
             }
-            RememberDirectory();
             throw;
         } catch (...) {
-            // What this commit did write is the chain's own, not someone
-            // else's: a retry compares against it.
-            RememberDirectory();
+            if (mode_ == Writing)
+                RememberDirectory();
             throw;
         }
         RememberDirectory();
