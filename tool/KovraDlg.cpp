@@ -2,6 +2,7 @@
 
 #include "RegEdit.h"
 #include "tool/BusyAnimation.h"
+#include "tool/DlgDynamics.h"
 #include "tool/HelpWindow.h"
 #include "tool/KovraIcons.h"
 #include "tool/KovraPage.h"
@@ -164,9 +165,12 @@ void CKovraDlg::CreateControls() {
 void CKovraDlg::CreatePages() {
     static const char* const names[4] = {"pageGeneral", "pageUserBlocks", "pageDynamics",
                                          "pageAdvanced"};
+    pages_[2] = new CDlgDynamics(*this);
     for (int i = 0; i < 4; ++i) {
-        pages_[i] = new CKovraPage;
-        pages_[i]->setObjectName(QLatin1String(names[i]));
+        if (!pages_[i]) {
+            pages_[i] = new CKovraPage;
+            pages_[i]->setObjectName(QLatin1String(names[i]));
+        }
         pageStack_->addWidget(pages_[i]);
     }
     noAccess_ = new CDlgNoAccess;

@@ -59,6 +59,7 @@ class CKovraDlg : public QDialog, public IKovraHost {
     void Shutdown();
 
     CKovraCore& Core() { return *core_; }
+    IKovraPrompts& Prompts() { return prompts_; }
     // Tests: given to the records before the engine starts.
     void SetNoticeObserver(CKovraCore::NoticeObserver observer) { observer_ = std::move(observer); }
     CSplash* Splash() const { return splash_; }

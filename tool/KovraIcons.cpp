@@ -29,6 +29,8 @@ void DrawChip(QPainter& painter, QPointF c, qreal body, const QColor& colour) {
                             body / 10);
 }
 
+QPixmap DrawTreeImage(TreeImage which);
+
 }  // namespace
 
 QImage KovraIconImage(int size) {
@@ -65,6 +67,17 @@ QIcon KovraIcon() {
 }
 
 QPixmap TreeImagePixmap(TreeImage which) {
+    // Drawn once each: the tree asks for them on every state change.
+    static QPixmap drawn[5];
+    QPixmap& pixmap = drawn[static_cast<int>(which)];
+    if (pixmap.isNull())
+        pixmap = DrawTreeImage(which);
+    return pixmap;
+}
+
+namespace {
+
+QPixmap DrawTreeImage(TreeImage which) {
     QImage image = Canvas(16);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -121,6 +134,8 @@ QPixmap TreeImagePixmap(TreeImage which) {
     painter.end();
     return QPixmap::fromImage(image);
 }
+
+}  // namespace
 
 QPixmap NoAccessPixmap(int size) {
     QImage image = Canvas(size);

@@ -3,6 +3,7 @@
 #include "tool/AboutDlg.h"
 
 #include <QFileDialog>
+#include <QMenu>
 #include <QMessageBox>
 
 namespace {
@@ -82,4 +83,12 @@ QString CQtPrompts::OpenFile(QWidget* parent, const FileQuery& query) {
 void CQtPrompts::About(QWidget* parent) {
     CAboutDlg about(parent);
     about.exec();
+}
+
+int CQtPrompts::Exec(QDialog& dialog) {
+    return dialog.exec();
+}
+
+void CQtPrompts::Menu(QMenu& menu, const QPoint& at) {
+    menu.exec(at);
 }

@@ -10,6 +10,9 @@
 #include <QString>
 #include <QStringList>
 
+class QDialog;
+class QMenu;
+class QPoint;
 class QWidget;
 
 class IKovraPrompts {
@@ -31,6 +34,10 @@ class IKovraPrompts {
     // An existing file, or an empty string when cancelled.
     virtual QString OpenFile(QWidget* parent, const FileQuery& query) = 0;
     virtual void About(QWidget* parent) = 0;
+    // Runs one of the tool's own modal dialogs; QDialog::Accepted or Rejected.
+    virtual int Exec(QDialog& dialog) = 0;
+    // Opens a popup menu at a screen position; the chosen action triggers.
+    virtual void Menu(QMenu& menu, const QPoint& at) = 0;
 };
 
 class CQtPrompts : public IKovraPrompts {
@@ -38,4 +45,6 @@ class CQtPrompts : public IKovraPrompts {
     KovraMessage::Answer Message(QWidget* parent, const KovraMessage& message) override;
     QString OpenFile(QWidget* parent, const FileQuery& query) override;
     void About(QWidget* parent) override;
+    int Exec(QDialog& dialog) override;
+    void Menu(QMenu& menu, const QPoint& at) override;
 };

@@ -3,6 +3,7 @@
 #include "RegEdit.h"
 #include "tool/Splash.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QTest>
 
@@ -106,8 +107,11 @@ void KovraDlgFixture::WaitUntilAllReady() {
 }
 
 void KovraDlgFixture::Click(const char* button) {
-    QPushButton* target = Find<QPushButton>(button);
-    QTest::mouseClick(target, Qt::LeftButton, {}, target->rect().center());
+    QAbstractButton* target = Find<QAbstractButton>(button);
+    // A check box takes clicks on its box and text only.
+    const QPoint at = qobject_cast<QCheckBox*>(target) ? QPoint(6, target->height() / 2)
+                                                       : target->rect().center();
+    QTest::mouseClick(target, Qt::LeftButton, {}, at);
 }
 
 std::vector<int> KovraDlgFixture::TreeImages() const {

@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QDialog>
+#include <QMenu>
+
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +37,29 @@ class CScriptedPrompts : public IKovraPrompts {
         return file;
     }
     void About(QWidget*) override { ++aboutBoxes; }
+    int Exec(QDialog& dialog) override {
+        if (dialogs.empty()) {
+            ADD_FAILURE() << "dialog \"" << dialog.windowTitle().toStdString() << "\" not expected";
+            return QDialog::Rejected;
+        }
+        const std::function<int(QDialog&)> answer = dialogs.front();
+        dialogs.pop_front();
+        return answer(dialog);
+    }
+    // Records the menu's items ("text" or "text (greyed)") and triggers the
+    // next chosen text; an empty choice closes the menu.
+    void Menu(QMenu& menu, const QPoint&) override {
+        QStringList items;
+        for (QAction* action : menu.actions())
+            items << action->text() + (action->isEnabled() ? "" : " (greyed)");
+        menus.push_back(items);
+        const QString choice = menuChoices.empty() ? QString() : menuChoices.front();
+        if (!menuChoices.empty())
+            menuChoices.pop_front();
+        for (QAction* action : menu.actions())
+            if (!choice.isEmpty() && action->text() == choice && action->isEnabled())
+                action->trigger();
+    }
 
     std::vector<std::string> Captions() const {
         std::vector<std::string> captions;
@@ -44,4 +72,8 @@ class CScriptedPrompts : public IKovraPrompts {
     std::vector<FileQuery> queries;
     std::deque<QString> files;
     int aboutBoxes = 0;
+    // Each fills the dialog as a user would and returns its result.
+    std::deque<std::function<int(QDialog&)>> dialogs;
+    std::vector<QStringList> menus;
+    std::deque<QString> menuChoices;
 };
