@@ -274,66 +274,100 @@ void CKovraCore::RefreshCpu(CpuRecord& record) {
 }
 
 void CKovraCore::ReadCpu(CpuRecord& record) {
-    const Lock guard(record.lock);
+    // Read without the record's lock, then swapped in under it: the engine
+    // takes its flash lock in every getter, and its worker holds that lock
+    // while its notices take the record's lock. Holding the record's lock
+    // across the getters would take the two the other way round.
     IFFlash* flash = record.flash;
-    record.dataRead = true;
+    struct {
+        bool timRead = false;
+        uint32_t timCode = 0;
+        BlockHeader bootHeader{};
+        std::string bootName;
+        bool bootChanged = false;
+        BlockHeader fpgaHeader{};
+        std::array<uint8_t, FPGA_RECORD_SIZE> fpgaRecord{};
+        bool fpgaChanged = false;
+        std::vector<UserBlockEntry> userBlocks;
+        std::vector<DynamicEntry> dynamics;
+        uint32_t flashSize = 0;
+        uint32_t usedSize = 0;
+        bool modified = false;
+    } read;
     try {
-        flash->GetTimType(&record.timCode);
+        flash->GetTimType(&read.timCode);
+        read.timRead = true;
     } catch (const CFlashExc&) {
         // The code stays as the last notice gave it.
     }
     try {
         char name[16] = {};
         uint32_t size = sizeof name;
-        flash->GetBootLoaderInfo(&record.bootHeader, name, &size);
+        flash->GetBootLoaderInfo(&read.bootHeader, name, &size);
         name[15] = '\0';
-        record.bootName = name;
-        record.bootChanged = flash->IsBlockModified(1);
+        read.bootName = name;
+        read.bootChanged = flash->IsBlockModified(1);
     } catch (const CFlashExc&) {
-        record.bootHeader = {};
-        record.bootName.clear();
+        read.bootHeader = {};
+        read.bootName.clear();
+        read.bootChanged = false;
     }
     try {
-        flash->GetFpgaBlock(&record.fpgaHeader, record.fpgaRecord.data());
-        record.fpgaChanged = flash->IsBlockModified(3);
+        flash->GetFpgaBlock(&read.fpgaHeader, read.fpgaRecord.data());
+        read.fpgaChanged = flash->IsBlockModified(3);
     } catch (const CFlashExc&) {
-        record.fpgaHeader = {};
-        record.fpgaRecord.fill(0);
+        read.fpgaHeader = {};
+        read.fpgaRecord.fill(0);
+        read.fpgaChanged = false;
     }
-    record.userBlocks.clear();
     try {
         uint32_t count = 0;
         flash->GetUserBlockCount(&count);
         std::vector<UserBlockEntry> blocks(count);
         for (uint32_t i = count; i-- > 0;)
             flash->GetUserBlock(i, &blocks[i].header, &blocks[i].record);
-        record.userBlocks = std::move(blocks);
+        read.userBlocks = std::move(blocks);
     } catch (const CFlashExc&) {
-        record.userBlocks.clear();
+        read.userBlocks.clear();  // empty, never partial
     }
-    record.dynamics.clear();
     try {
         uint32_t count = 0;
         flash->GetDynamicCount(&count);
         std::vector<DynamicEntry> values(count);
         for (uint32_t i = count; i-- > 0;)
             flash->GetDynamic(i, &values[i].address, &values[i].value);
-        record.dynamics = std::move(values);
+        read.dynamics = std::move(values);
     } catch (const CFlashExc&) {
-        record.dynamics.clear();
+        read.dynamics.clear();
     }
     try {
-        flash->GetFlashSize(&record.flashSize);
-        flash->GetUsedSize(&record.usedSize);
+        flash->GetFlashSize(&read.flashSize);
+        flash->GetUsedSize(&read.usedSize);
     } catch (const CFlashExc&) {
-        record.flashSize = 0;
-        record.usedSize = 0;
+        read.flashSize = 0;
+        read.usedSize = 0;
     }
     try {
-        record.modified = flash->IsModified();
+        read.modified = flash->IsModified();
     } catch (const CFlashExc&) {
-        record.modified = false;
+        read.modified = false;
     }
+
+    const Lock guard(record.lock);
+    record.dataRead = true;
+    if (read.timRead)
+        record.timCode = read.timCode;
+    record.bootHeader = read.bootHeader;
+    record.bootName = std::move(read.bootName);
+    record.bootChanged = read.bootChanged;
+    record.fpgaHeader = read.fpgaHeader;
+    record.fpgaRecord = read.fpgaRecord;
+    record.fpgaChanged = read.fpgaChanged;
+    record.userBlocks = std::move(read.userBlocks);
+    record.dynamics = std::move(read.dynamics);
+    record.flashSize = read.flashSize;
+    record.usedSize = read.usedSize;
+    record.modified = read.modified;
 }
 
 void CKovraCore::SetCpuState(CpuRecord& record, CpuState state) {
