@@ -290,6 +290,7 @@ void CKovraCore::ReadCpu(CpuRecord& record) {
         bool fpgaChanged = false;
         std::vector<UserBlockEntry> userBlocks;
         std::vector<DynamicEntry> dynamics;
+        std::vector<ChainBlock> chain;
         uint32_t flashSize = 0;
         uint32_t usedSize = 0;
         bool modified = false;
@@ -341,6 +342,18 @@ void CKovraCore::ReadCpu(CpuRecord& record) {
         read.dynamics.clear();
     }
     try {
+        uint32_t count = 0;
+        flash->GetBlockCount(&count);
+        std::vector<ChainBlock> chain(count);
+        for (uint32_t i = 0; i < count; ++i) {
+            flash->GetBlock(i, &chain[i].header, nullptr, 0);
+            chain[i].modified = flash->IsBlockModified(i);
+        }
+        read.chain = std::move(chain);
+    } catch (const CFlashExc&) {
+        read.chain.clear();
+    }
+    try {
         flash->GetFlashSize(&read.flashSize);
         flash->GetUsedSize(&read.usedSize);
     } catch (const CFlashExc&) {
@@ -365,6 +378,7 @@ void CKovraCore::ReadCpu(CpuRecord& record) {
     record.fpgaChanged = read.fpgaChanged;
     record.userBlocks = std::move(read.userBlocks);
     record.dynamics = std::move(read.dynamics);
+    record.chain = std::move(read.chain);
     record.flashSize = read.flashSize;
     record.usedSize = read.usedSize;
     record.modified = read.modified;

@@ -8,6 +8,7 @@
 #include "QelTimInfo.h"
 #include "Telmar.h"
 #include "platform/CriticalSection.h"
+#include "tool/AdvancedRules.h"
 
 #include <array>
 #include <atomic>
@@ -68,6 +69,7 @@ struct CpuRecord {
     bool fpgaChanged = false;
     std::vector<UserBlockEntry> userBlocks;
     std::vector<DynamicEntry> dynamics;
+    std::vector<ChainBlock> chain;  // every block, for the flash map
     uint32_t flashSize = 0;
     uint32_t usedSize = 0;
     bool dataRead = false;

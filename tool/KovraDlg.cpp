@@ -2,6 +2,7 @@
 
 #include "RegEdit.h"
 #include "tool/BusyAnimation.h"
+#include "tool/DlgAdvanced.h"
 #include "tool/DlgDynamics.h"
 #include "tool/HelpWindow.h"
 #include "tool/KovraIcons.h"
@@ -166,6 +167,7 @@ void CKovraDlg::CreatePages() {
     static const char* const names[4] = {"pageGeneral", "pageUserBlocks", "pageDynamics",
                                          "pageAdvanced"};
     pages_[2] = new CDlgDynamics(*this);
+    pages_[3] = new CDlgAdvanced(*this);
     for (int i = 0; i < 4; ++i) {
         if (!pages_[i]) {
             pages_[i] = new CKovraPage;

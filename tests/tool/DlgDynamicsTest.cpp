@@ -112,8 +112,8 @@ TEST_F(DlgDynamicsTest, CommittedValuesAreReadBackAfterARestart) {
     Click("buttonAddDynamic");
     Answer("0x01800008", "32");
     Click("buttonAddDynamic");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Find<QPushButton>("buttonCommit")->isEnabled(); },
-                                kWaitMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Find<QPushButton>("buttonCommit")->isEnabled(); }, kWaitMs));
     Click("buttonCommit");
     WaitUntilAllReady();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Text("labelPercentage") == "Complete"; }, kWaitMs));

@@ -1,11 +1,13 @@
 // Renders the main dialog on the default bench to <build>/screenshots:
 // Kovra.png after the start (a programmed QT-6201 selected, a QT-6403 whose
 // further processors have no ROM access) and Kovra-commit.png during a commit
-// with the progress bar part-way. The build runs these too.
+// with the progress bar part-way, then the Dynamics and Advanced pages after
+// it and the page of a processor without ROM access. The build runs these.
 #include "tests/tool/KovraDlgFixture.h"
 
 #include <QCoreApplication>
 #include <QPixmap>
+#include <QTabBar>
 #include <QTest>
 
 #include <filesystem>
@@ -46,18 +48,36 @@ TEST_F(KovraScreenshot, DuringCommit) {
     const UserBlockRecord record =
         qel::e2e::UserRecord(bench_.WriteData("firmware.bin", 768 * 1024, 9));
     Record(0).flash->AddUserBlock(0x10, &record, 0x100, 1, 0, -1);
+    Record(0).flash->AddDynamic(0x01800000, 0x3300);
+    Record(0).flash->AddDynamic(0x01800008, 0x20);
+    Record(0).flash->AddDynamic(0x80000000, 0xFFFFFFFF);
     QCoreApplication::sendPostedEvents();  // Commit is enabled by the re-read
     bench_.Control()->SetFault(0, 0, qel::bench::Fault::ProgressLockstep, 10);
     // Held at the first notice that has a total: part-way as the bench runs
     // (its last notice at worst, so that the build never waits for a step
     // that does not come).
     gate_.HoldWhen([](int kind, int, intptr_t b) { return kind == 1 && b > 0; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Find<QPushButton>("buttonCommit")->isEnabled(); },
+                                120000));
     QTest::mouseClick(Find<QPushButton>("buttonCommit"), Qt::LeftButton);
+    ASSERT_TRUE(dlg_->Core().AnyBusy()) << "the commit did not start";
     ASSERT_TRUE(QTest::qWaitFor([&] { return gate_.Holding(); }, 120000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return Progress() > 0; }, 120000));
     Save("Kovra-commit.png");
     gate_.Release();
     WaitUntilAllReady();
+
+    // The pages after the programming job.
+    auto* tabs = Find<QTabBar>("tabPages");
+    tabs->setCurrentIndex(2);
+    QCoreApplication::sendPostedEvents();
+    Save("Kovra-dynamics.png");
+    tabs->setCurrentIndex(3);
+    QCoreApplication::sendPostedEvents();
+    Save("Kovra-advanced.png");
+    Tree()->setCurrentItem(Tree()->topLevelItem(0)->child(3));  // CPU_3B, no ROM access
+    QCoreApplication::sendPostedEvents();
+    Save("Kovra-noaccess.png");
 }
 
 }  // namespace
