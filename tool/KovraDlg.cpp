@@ -58,6 +58,10 @@ CKovraDlg::CKovraDlg(IKovraPrompts& prompts, const KovraLibraries& libraries, QW
 
 CKovraDlg::~CKovraDlg() {
     Shutdown();
+    // Handed back before the TIM library is unloaded with the binder: its
+    // records would otherwise outlive the code that owns them.
+    if (openedDatabase_ && timBinder_.QelTimInfoClose)
+        timBinder_.QelTimInfoClose(openedDatabase_);
 }
 
 void CKovraDlg::CreateControls() {
@@ -183,6 +187,7 @@ void CKovraDlg::CreatePages() {
 bool CKovraDlg::Initialise() {
     splash_->ShowMessage(QStringLiteral("Please wait while Code Composer starts."));
     database_ = timBinder_.QelTimInfoOpen ? timBinder_.QelTimInfoOpen(0) : nullptr;
+    openedDatabase_ = database_;
     core_ = std::make_unique<CKovraCore>(*this, database_);
     core_->SetNoticeObserver(observer_);
     try {

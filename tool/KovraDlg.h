@@ -112,6 +112,7 @@ class CKovraDlg : public QDialog, public IKovraHost {
     CQelTimInfoLoad timBinder_;
     std::unique_ptr<CKovraCore> core_;
     CQelTimInfo* database_ = nullptr;
+    CQelTimInfo* openedDatabase_ = nullptr;  // closed by the destructor
     CTelmarLoad telmar_;
     IFSystem* system_ = nullptr;
     bool busy_ = false;

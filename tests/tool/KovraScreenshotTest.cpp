@@ -57,8 +57,8 @@ TEST_F(KovraScreenshot, DuringCommit) {
     // (its last notice at worst, so that the build never waits for a step
     // that does not come).
     gate_.HoldWhen([](int kind, int, intptr_t b) { return kind == 1 && b > 0; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Find<QPushButton>("buttonCommit")->isEnabled(); },
-                                120000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Find<QPushButton>("buttonCommit")->isEnabled(); }, 120000));
     QTest::mouseClick(Find<QPushButton>("buttonCommit"), Qt::LeftButton);
     ASSERT_TRUE(dlg_->Core().AnyBusy()) << "the commit did not start";
     ASSERT_TRUE(QTest::qWaitFor([&] { return gate_.Holding(); }, 120000));
