@@ -12,6 +12,10 @@ struct SizeCase {
     const char* text;
 };
 
+void PrintTo(const SizeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class FormatSizeTest : public ::testing::TestWithParam<SizeCase> {};
 
 TEST_P(FormatSizeTest, Units) {

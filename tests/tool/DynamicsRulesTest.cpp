@@ -13,6 +13,10 @@ struct ReadCase {
     uint32_t number;  // after reading, starting from 77
 };
 
+void PrintTo(const ReadCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ReadDynamicTextTest : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadDynamicTextTest, ReadsOrKeeps) {

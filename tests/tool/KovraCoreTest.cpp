@@ -104,6 +104,10 @@ struct CompletionCase {
     bool exceptionBox;
 };
 
+void PrintTo(const CompletionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class CompletionTest : public KovraCoreTest,
                        public ::testing::WithParamInterface<CompletionCase> {};
 
@@ -198,6 +202,10 @@ struct QuestionCase {
     const char* caption;
 };
 
+void PrintTo(const QuestionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class QuestionTest : public KovraCoreTest, public ::testing::WithParamInterface<QuestionCase> {};
 
 TEST_P(QuestionTest, AnswersTheEngine) {
@@ -262,6 +270,10 @@ struct RefreshCase {
     std::optional<Group> failing;
     std::optional<uint32_t> failingUserBlock;
 };
+
+void PrintTo(const RefreshCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RefreshTest : public KovraCoreTest, public ::testing::WithParamInterface<RefreshCase> {};
 
@@ -330,6 +342,10 @@ struct TreeCase {
     std::vector<uint32_t> timCodes;  // per record, in enumeration order
     std::vector<TreeImage> images;
 };
+
+void PrintTo(const TreeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TreeStatesTest : public KovraCoreTest, public ::testing::WithParamInterface<TreeCase> {};
 
@@ -438,6 +454,10 @@ struct CloseCase {
     std::vector<std::string> captions;
     const char* firstWords;
 };
+
+void PrintTo(const CloseCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CanCloseTest : public KovraCoreTest, public ::testing::WithParamInterface<CloseCase> {};
 
@@ -570,6 +590,10 @@ struct ExceptionCase {
     const char* detail;
     const char* text;
 };
+
+void PrintTo(const ExceptionCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ExceptionTextTest : public ::testing::TestWithParam<ExceptionCase> {};
 

@@ -315,6 +315,10 @@ struct BindingCase {
     std::vector<std::string> texts;
 };
 
+void PrintTo(const BindingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class KovraBindingTest : public ::testing::TestWithParam<BindingCase> {};
 
 TEST_P(KovraBindingTest, FailedBindingTellsAndGivesNoDialog) {

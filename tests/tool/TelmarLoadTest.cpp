@@ -21,6 +21,10 @@ struct BindCase {
     bool close;
 };
 
+void PrintTo(const BindCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class TelmarLoadTest : public ::testing::TestWithParam<BindCase> {};
 
 TEST_P(TelmarLoadTest, TellsWhatIsMissing) {
