@@ -1,0 +1,27 @@
+#include "tool/KovraPage.h"
+
+#include "tool/KovraIcons.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+CDlgNoAccess::CDlgNoAccess(QWidget* parent) : CKovraPage(parent) {
+    setObjectName(QStringLiteral("pageNoAccess"));
+    auto* group = new QGroupBox(QStringLiteral("Note"), this);
+    auto* icon = new QLabel(group);
+    icon->setPixmap(NoAccessPixmap(32));
+    icon->setAlignment(Qt::AlignTop);
+    auto* text = new QLabel(
+        QStringLiteral("This processor is one of several on a TIM and does not have access to "
+                       "the ROM. Please select the next processor above with a green tick."),
+        group);
+    text->setWordWrap(true);
+    auto* row = new QHBoxLayout(group);
+    row->addWidget(icon);
+    row->addWidget(text, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addStretch(1);
+}

@@ -1,0 +1,20 @@
+// What the main dialog asks of each of its pages, and the no-access page
+// shown instead of them for the further processors of a TIM.
+#pragma once
+
+#include <QWidget>
+
+class CKovraPage : public QWidget {
+    Q_OBJECT
+  public:
+    explicit CKovraPage(QWidget* parent = nullptr) : QWidget(parent) {}
+    // Refills the page from the current record.
+    virtual void Populate() {}
+    virtual void EnableDialog(bool enable) { setEnabled(enable); }
+};
+
+class CDlgNoAccess : public CKovraPage {
+    Q_OBJECT
+  public:
+    explicit CDlgNoAccess(QWidget* parent = nullptr);
+};
