@@ -10,7 +10,7 @@ namespace qel::fprog {
 
 // Commands (word kWordCode); 3, 6 and 7 are not used.
 inline constexpr uint32_t kCommandInitialise = 1;  // 7 arguments; 0 when the flash is reachable
-inline constexpr uint32_t kCommandRead = 2;  // offset, length: the bytes go to the transfer buffer
+inline constexpr uint32_t kCommandRead = 2;        // offset, length: bytes to the transfer buffer
 inline constexpr uint32_t kCommandProgram = 4;     // the write records in the transfer buffer
 inline constexpr uint32_t kCommandErase = 5;       // sector by sector; progress counts sectors
 inline constexpr uint32_t kCommandKeepImage = 8;   // offset, length: handle of the kept image, or 0
