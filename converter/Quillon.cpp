@@ -15,6 +15,9 @@ namespace qel::quillon {
 
 namespace {
 
+// The converter's own version, older than the system's.
+constexpr const char* kToolVersion = "2.03";
+
 struct Options {
     std::string timType;
     bool newFormat = false;
@@ -150,6 +153,11 @@ int Convert(const std::vector<std::string>& args, const Options& options, std::F
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::FILE* out) {
+    // Needs neither outside library, so it answers on a system without them.
+    if (args.size() == 2 && (args[1] == "--version" || args[1] == "-V")) {
+        std::fprintf(out, "Quillon %s (QEL4410 %s)\n", kToolVersion, QEL_VERSION);
+        return kExitOk;
+    }
     // Both outside libraries, bound before anything is printed.
     std::unique_ptr<CQelDrvLoad> driver;
     std::unique_ptr<CQelTimInfoLoad> timInfo;
@@ -161,10 +169,10 @@ int Run(const std::vector<std::string>& args, std::FILE* out) {
         return kExitFailed;
     }
 
-    std::fputs(
-        "Quillon - QEL4410 comport image converter\n"
-        "Utility to convert a coff file to a comport data file. (Ver 2.03)\n",
-        out);
+    std::fprintf(out,
+                 "Quillon - QEL4410 comport image converter\n"
+                 "Utility to convert a coff file to a comport data file. (Ver %s)\n",
+                 kToolVersion);
 
     Options options;
     for (const std::string& arg : args) {

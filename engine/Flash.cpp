@@ -81,11 +81,11 @@ int CFlash::Notify(int kind, int a, intptr_t b) {
 void CFlash::Progress(uint32_t position, uint32_t total) {
     progressPosition_ = position;
     progressTotal_ = total;
-    Notify(1, static_cast<int>(position), static_cast<intptr_t>(total));
+    Notify(TELMAR_NOTICE_PROGRESS, static_cast<int>(position), static_cast<intptr_t>(total));
 }
 
 int CFlash::Ask(int question, intptr_t value) {
-    return Notify(3, question, value);
+    return Notify(TELMAR_NOTICE_QUESTION, question, value);
 }
 
 void CFlash::SetCallback(FlashCallback callback, uintptr_t context) {
@@ -109,7 +109,7 @@ void CFlash::NotifyChanged() {
         usedSize_ = static_cast<uint32_t>(chain_.TotalSize());
         lock_.Leave();
     }
-    Notify(4, 0, 0);
+    Notify(TELMAR_NOTICE_CHAIN_CHANGED, 0, 0);
 }
 
 void CFlash::ChainChanged() {
@@ -168,7 +168,7 @@ int CFlash::SelectTimType(const char* name, uint32_t* detail) {
 // through its completion.
 void CFlash::Finish(Command command, int result) {
     if (finishNotice_)
-        Notify(0, result, 0);
+        Notify(TELMAR_NOTICE_FINISHED, result, 0);
     {
         std::lock_guard<std::mutex> completion(completionMutex_);
         Completion& c = completions_[command];
@@ -187,7 +187,7 @@ void CFlash::WorkerLoop() {
             break;
         if (index < 0) {
             Status("");
-            Notify(0, Done, 0);
+            Notify(TELMAR_NOTICE_FINISHED, Done, 0);
             continue;
         }
         const auto command = static_cast<Command>(index);
@@ -285,11 +285,11 @@ void CFlash::ConnectCommand() {
     if (database_->Find(code) && (code & 7) == 1) {
         detectState_ = 1;
         detectedCode_ = code;
-        Notify(2, 1, static_cast<intptr_t>(code));
+        Notify(TELMAR_NOTICE_STATUS, TELMAR_STATUS_TIM_DETECTED, static_cast<intptr_t>(code));
     } else {
         detectState_ = 2;
         detectedCode_ = 0;
-        Notify(2, 2, 0);
+        Notify(TELMAR_NOTICE_STATUS, TELMAR_STATUS_TIM_NOT_DETECTED, 0);
     }
 }
 
@@ -317,7 +317,7 @@ int CFlash::SelectCommand() {
     Status("Analysing flash ...");
     bool analyse = true;
     if (detectedCode_ != 0 && detectedCode_ != timType) {
-        if (Ask(1, static_cast<intptr_t>(detectedCode_)) != 0)
+        if (Ask(TELMAR_QUESTION_CHANGE_TIM, static_cast<intptr_t>(detectedCode_)) != 0)
             return Cancelled;
         analyse = false;
     }
@@ -421,10 +421,10 @@ void CFlash::EraseCommand() {
 void CFlash::EraseFlash(const TimData& tim) {
     if (tim.chipErase) {
         // A chip erase reports no progress.
-        Ask(3, 0);
-        RunProgrammerCommand(10, 0, nullptr);
+        Ask(TELMAR_QUESTION_CHIP_ERASE, 0);
+        RunProgrammerCommand(qel::fprog::kCommandChipErase, 0, nullptr);
     } else {
-        RunProgrammerCommand(5, 0, nullptr);
+        RunProgrammerCommand(qel::fprog::kCommandErase, 0, nullptr);
         // Its own total, not one left from an earlier command or never sent.
         const auto total = static_cast<uint32_t>(tim.FlashSize());
         Progress(total, total);

@@ -3,6 +3,7 @@
 // commands (connect, select, commit, erase).
 #pragma once
 
+#include "ProgrammerProtocol.h"
 #include "QelTimInfoLoad.h"
 #include "Telmar.h"
 #include "engine/BlockChain.h"
@@ -117,7 +118,11 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
   private:
     enum Mode : uint32_t { Idle = 0, Writing = 1, Erasing = 2, Reading = 3 };
     enum Command { CmdConnect, CmdCommit, CmdSelect, CmdErase };
-    enum Result { Done = 0, Cancelled = 1, Failed = 2 };
+    enum Result {
+        Done = TELMAR_FINISHED_DONE,
+        Cancelled = TELMAR_FINISHED_CANCELLED,
+        Failed = TELMAR_FINISHED_FAILED
+    };
 
     // Worker
     void WorkerLoop();
@@ -132,7 +137,9 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
 
     // Notices
     int Notify(int kind, int a, intptr_t b);
-    void Status(const char* text) { Notify(2, 0, reinterpret_cast<intptr_t>(text)); }
+    void Status(const char* text) {
+        Notify(TELMAR_NOTICE_STATUS, TELMAR_STATUS_TEXT, reinterpret_cast<intptr_t>(text));
+    }
     void Progress(uint32_t position, uint32_t total);
     bool HasCallback();
 
@@ -268,8 +275,8 @@ class CFlash : public IFFlash, public CBlockOwner, public CDspUserOwner {
     std::vector<ReadRun> readRuns_;
     std::vector<uint8_t> readPiece_;  // the last planned piece read
     uint32_t readPieceOffset_ = 0;
-    std::array<CCDspAddr, 12> commandAddresses_;
-    std::array<CCDspMemory, 12> commandWords_;
+    std::array<CCDspAddr, qel::fprog::kCommandBlockWords> commandAddresses_;
+    std::array<CCDspMemory, qel::fprog::kCommandBlockWords> commandWords_;
     CCDspValue commandValue_;
 
     CQelTimInfoLoad timLibrary_;

@@ -2,6 +2,8 @@
 // the default chain, placement and the two-pass commit.
 #include "engine/Flash.h"
 
+#include "BlockTypes.h"
+#include "ProgrammerProtocol.h"
 #include "engine/FlashDirectory.h"
 #include "engine/blocks/BlockFactory.h"
 #include "engine/blocks/BlockInit.h"
@@ -22,7 +24,7 @@ std::unique_ptr<CBlock> CFlash::NewBlock(uint32_t type, uint32_t offset) {
 }
 
 std::vector<uint8_t> CFlash::ReadDirectory() {
-    const uint32_t length = RunProgrammerCommand(9, 0, nullptr);
+    const uint32_t length = RunProgrammerCommand(qel::fprog::kCommandDirectory, 0, nullptr);
     const TimData& tim = RequireTim();
     // The directory is built in the transfer buffer: it cannot be longer.
     if (length > tim.plan.transferSize) {
@@ -74,7 +76,7 @@ void CFlash::AnalyseFlash() {
         chain_.Insert(std::move(block));
     }
     CheckChainShape();
-    Notify(2, 3, 0);
+    Notify(TELMAR_NOTICE_STATUS, TELMAR_STATUS_CHAIN_READ, 0);
     ChainChanged();
 }
 
@@ -85,11 +87,13 @@ void CFlash::AnalyseFlash() {
 void CFlash::CheckChainShape() {
     const uint32_t count = chain_.Count();
     bool complete = count >= CBlockChain::FixedBlocks;
-    for (uint32_t type = 1; complete && type <= 4; ++type) {
-        complete = (chain_.At(type)->GetHeader()->type & 0xFFFF) == type;
+    for (uint32_t type = qel::block::kTypeBootLoader; complete && type <= qel::block::kTypeDynamics;
+         ++type) {
+        complete = qel::block::ClassOf(chain_.At(type)->GetHeader()->type) == type;
     }
     if (complete) {
-        complete = (chain_.At(count - 1)->GetHeader()->type & 0xFFFF) == 0xFFFF;
+        complete = qel::block::ClassOf(chain_.At(count - 1)->GetHeader()->type) ==
+                   qel::block::kTypeTermination;
     }
     if (!complete) {
         chain_.Clear();
@@ -99,13 +103,14 @@ void CFlash::CheckChainShape() {
 
 void CFlash::RevertToDefault() {
     Status("Flash contents inconcistent. Reverting to default");
-    Notify(2, 4, 0);
+    Notify(TELMAR_NOTICE_STATUS, TELMAR_STATUS_DEFAULT_CHAIN, 0);
     chain_.Clear();
     auto init = std::make_unique<CBlockInit>(this, 0);
     init->SetContents(bootFile_ ? bootFile_->GetInitImage() : nullptr);
     uint32_t offset = init->GetTotalSize();
     chain_.Insert(std::move(init));
-    for (uint32_t type : {1u, 2u, 3u, 4u, 0xFFFFu}) {
+    for (uint32_t type : {qel::block::kTypeBootLoader, qel::block::kTypeFdb, qel::block::kTypeFpga,
+                          qel::block::kTypeDynamics, qel::block::kTypeTermination}) {
         std::unique_ptr<CBlock> block = NewBlock(type, offset);
         offset += block->GetTotalSize();
         chain_.Insert(std::move(block));

@@ -63,7 +63,7 @@ CBlockUser* CFlash::UserBlockAt(uint32_t index) {
     if (index >= chain_.UserBlockCount())
         QEL_RAISE(ERR_INDEX_OUT_OF_RANGE, kSource);
     CBlock* block = chain_.At(index + CBlockChain::FirstUserPosition);
-    if ((block->GetHeader()->type & 0xFFFF) != CBlockUser::TypeCode) {
+    if (qel::block::ClassOf(block->GetHeader()->type) != CBlockUser::TypeCode) {
         QEL_RAISE(ERR_INDEX_OUT_OF_RANGE, kSource);
     }
     auto* user = dynamic_cast<CBlockUser*>(block);
@@ -245,7 +245,7 @@ void CFlash::AddUserBlock(uint32_t subtype, const UserBlockRecord* record, uint3
     Guard guard(lock_);
     if (!record)
         QEL_RAISE(ERR_NO_FILENAME, "BlockUser");
-    std::unique_ptr<CBlock> block = NewBlock((subtype << 16) | CBlockUser::TypeCode, 0);
+    std::unique_ptr<CBlock> block = NewBlock(qel::block::UserType(subtype), 0);
     auto* user = dynamic_cast<CBlockUser*>(block.get());
     if (!user)
         QEL_RAISE(ERR_CANNOT_CREATE_BLOCK, kSource);

@@ -2,6 +2,8 @@
 // reads through the transfer buffer, kept images and staged writes.
 #include "engine/Flash.h"
 
+#include "ProgrammerProtocol.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -9,15 +11,13 @@
 
 namespace {
 
+using namespace qel::fprog;
+
 constexpr const char* kSource = "Flash";
-constexpr uint32_t kFlashReadPiece = 32768;
+constexpr uint32_t kFlashReadPiece = kMaxReadLength;
 constexpr uint32_t kDspReadPiece = 8192;
 constexpr uint32_t kReadMergeGap = 4096;
 constexpr int32_t kTypeData = 7;
-
-enum Word { WCode = 0, WFirstArg = 1, WResult = 1, WStatus = 9, WControl = 10, WProgress = 11 };
-constexpr uint32_t kStatusReady = 2;
-constexpr uint32_t kStatusComplete = 3;
 
 std::atomic<int64_t> pollBaseMs{50};
 std::atomic<int64_t> pollExtraMs{200};
@@ -30,7 +30,7 @@ constexpr std::chrono::microseconds kFirstLook{500};
 constexpr std::chrono::milliseconds kPauseSlice{5};
 
 bool ChangesFlash(uint32_t code) {
-    return code == 4 || code == 5 || code == 10;
+    return code == kCommandProgram || code == kCommandErase || code == kCommandChipErase;
 }
 
 }  // namespace
@@ -111,10 +111,10 @@ void CFlash::EnsureProgrammer() {
     }
     commandValue_ = CCDspValue(dspUser_, kTypeData, 0);
     static_cast<CCDspUser&>(dspUser_).Run();
-    const uint32_t args[7] = {programmerBase_,       programmerBase_,       tim.plan.transferBuffer,
-                              tim.plan.transferSize, tim.plan.sectorBuffer, tim.plan.saveArea,
-                              tim.plan.saveSize};
-    const bool access = RunProgrammerCommand(1, 7, args) == 0;
+    const uint32_t args[kInitialiseArguments] = {
+        programmerBase_,       programmerBase_,   tim.plan.transferBuffer, tim.plan.transferSize,
+        tim.plan.sectorBuffer, tim.plan.saveArea, tim.plan.saveSize};
+    const bool access = RunProgrammerCommand(kCommandInitialise, kInitialiseArguments, args) == 0;
     if (!access && dspDisturbed_) {
         // Not the processor's lack of access: what the selection put into
         // the DSP may be gone.
@@ -143,7 +143,7 @@ uint32_t CFlash::CheckedResult(uint32_t code, uint32_t result) {
     if (!ChangesFlash(code) || result == 0)
         return result;
     QEL_RAISE_FORMAT(ERR_CCS_OPERATION, kSource, "Flash programmer: %s failed (result %u)",
-                     code == 4 ? "writing the flash" : "erasing the flash", result);
+                     code == kCommandProgram ? "writing the flash" : "erasing the flash", result);
 }
 
 void CFlash::ProgrammerStalled(uint32_t code, const char* what) {
@@ -170,41 +170,42 @@ uint32_t CFlash::RunProgrammerCommand(uint32_t code, uint32_t argc, const uint32
             ? base + std::chrono::milliseconds(pollExtraMs.load())
             : base;
     // A chip erase shows no progress at all until it ends.
-    const Clock::duration limit =
-        std::chrono::milliseconds(stallLimitMs.load()) * (code == 10 ? kChipEraseStallFactor : 1);
+    const Clock::duration limit = std::chrono::milliseconds(stallLimitMs.load()) *
+                                  (code == kCommandChipErase ? kChipEraseStallFactor : 1);
     auto nextPause = [](std::chrono::microseconds& pause, std::chrono::microseconds top) {
         const std::chrono::microseconds now = pause;
         pause = std::min(pause * 2, top);
         return now;
     };
 
-    WriteCommandWord(WControl, 1);
+    WriteCommandWord(kWordControl, kControlAnnounce);
     {
         std::chrono::microseconds pause = std::min(kFirstLook, base);
         const Clock::time_point since = Clock::now();
-        while (ReadCommandWord(WStatus) != kStatusReady) {
+        while (ReadCommandWord(kWordStatus) != kStatusReady) {
             if (Clock::now() - since > limit)
                 ProgrammerStalled(code, "not ready for");
             PauseForProgrammer(nextPause(pause, base));
         }
     }
-    for (uint32_t i = 0; i < argc; ++i) WriteCommandWord(WFirstArg + static_cast<int>(i), args[i]);
-    WriteCommandWord(WCode, code);
-    WriteCommandWord(WControl, 2);
+    for (uint32_t i = 0; i < argc; ++i)
+        WriteCommandWord(static_cast<int>(kWordFirstArgument + i), args[i]);
+    WriteCommandWord(kWordCode, code);
+    WriteCommandWord(kWordControl, kControlStart);
 
     std::chrono::microseconds pause = std::min(kFirstLook, ceiling);
     Clock::time_point lastChange = Clock::now();
     uint32_t lastProgress = 0;
     for (;;) {
         PauseForProgrammer(nextPause(pause, ceiling));
-        if (ReadCommandWord(WStatus) == kStatusComplete)
-            return CheckedResult(code, ReadCommandWord(WResult));
+        if (ReadCommandWord(kWordStatus) == kStatusComplete)
+            return CheckedResult(code, ReadCommandWord(kWordResult));
         // Without a callback the progress word is only looked at before the
         // command is given up.
         const bool stalled = Clock::now() - lastChange > limit;
         if (!HasCallback() && !stalled)
             continue;
-        const uint32_t progress = ReadCommandWord(WProgress);
+        const uint32_t progress = ReadCommandWord(kWordProgress);
         if (progress == lastProgress) {
             if (stalled)
                 ProgrammerStalled(code, "running");
@@ -254,7 +255,7 @@ void CFlash::ReadFlash(bool countOnly, uint32_t offset, uint32_t length, uint8_t
             const uint32_t piece =
                 static_cast<uint32_t>(std::min<uint64_t>(run->end - offset, kFlashReadPiece));
             const uint32_t args[2] = {offset, piece};
-            RunProgrammerCommand(2, 2, args);
+            RunProgrammerCommand(kCommandRead, 2, args);
             readPiece_.resize(piece);
             ReadDsp(tim.plan.transferBuffer, piece, readPiece_.data());
             readPieceOffset_ = offset;
@@ -262,7 +263,7 @@ void CFlash::ReadFlash(bool countOnly, uint32_t offset, uint32_t length, uint8_t
         }
         const uint32_t piece = std::min(length, kFlashReadPiece);
         const uint32_t args[2] = {offset, piece};
-        RunProgrammerCommand(2, 2, args);
+        RunProgrammerCommand(kCommandRead, 2, args);
         ReadDsp(tim.plan.transferBuffer, piece, buffer);
         buffer += piece;
         offset += piece;
@@ -315,7 +316,7 @@ uint32_t CFlash::PreserveBlockImage(uint32_t offset, uint32_t length) {
     if (keepsHeldOver_)
         return 0;
     const uint32_t args[2] = {offset, length};
-    const uint32_t handle = RunProgrammerCommand(8, 2, args);
+    const uint32_t handle = RunProgrammerCommand(kCommandKeepImage, 2, args);
     if (handle == 0 && (smallestRefusedKeep_ == 0 || length < smallestRefusedKeep_))
         smallestRefusedKeep_ = length;
     return handle;
@@ -343,6 +344,6 @@ void CFlash::ProgramStaged(uint32_t size) {
     Status("Writing to flash ...");
     // From here on a failure may leave part of this load on the flash.
     programmingLoad_ = true;
-    RunProgrammerCommand(4, 0, nullptr);
+    RunProgrammerCommand(kCommandProgram, 0, nullptr);
     programmingLoad_ = false;
 }

@@ -116,9 +116,9 @@ void CWritePlan::PutRecord(uint32_t source, uint32_t offset, uint32_t length, co
     EnsureStaging();
     GrowStaging(nodes_[current_].used + RecordHead + (data ? length : 0));
     uint8_t* at = staging_ + nodes_[current_].used;
-    PutWord(at, source);
-    PutWord(at + 4, offset);
-    PutWord(at + 8, length);
+    PutWord(at + qel::fprog::kRecordSource, source);
+    PutWord(at + qel::fprog::kRecordOffset, offset);
+    PutWord(at + qel::fprog::kRecordLength, length);
     if (data && length)
         memcpy(at + RecordHead, data, length);
 }
@@ -168,7 +168,7 @@ void CWritePlan::Queue(bool countOnly, uint32_t offset, uint32_t length, const u
         if (countOnly) {
             CountSectors(offset, chunk);
         } else {
-            PutRecord(0, offset, chunk, data);
+            PutRecord(qel::fprog::kRecordSourceInline, offset, chunk, data);
         }
         nodes_[current_].used += chunk + RecordHead;
         offset += chunk;

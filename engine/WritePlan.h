@@ -4,6 +4,8 @@
 // the staging buffer with write records and ships each full load.
 #pragma once
 
+#include "ProgrammerProtocol.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,7 +14,7 @@
 class CWritePlan {
   public:
     // Record head: source (0 inline, else a kept-image handle), flash offset, length.
-    static constexpr uint32_t RecordHead = 12;
+    static constexpr uint32_t RecordHead = qel::fprog::kRecordHeadSize;
 
     struct Node {
         uint32_t sectors = 0;

@@ -1,6 +1,7 @@
 #include "programmer/Commands.h"
 
 #include "QelBench.h"
+#include "include/BlockTypes.h"
 #include "platform/FileTime.h"
 #include "programmer/Engine.h"
 #include "programmer/Errors.h"
@@ -99,13 +100,13 @@ std::string Text(const char* field, size_t size) {
 
 std::string UserKind(uint32_t subtype) {
     switch (subtype) {
-        case 1:
+        case block::kSubTypeExec:
             return "executable";
-        case 2:
+        case block::kSubTypeApp:
             return "Diamond app";
-        case 0x10:
+        case block::kSubTypeData:
             return "data";
-        case 0x11:
+        case block::kSubTypeSRecord:
             return "S-record";
         default:
             return Format("kind 0x%X", subtype);
@@ -115,18 +116,18 @@ std::string UserKind(uint32_t subtype) {
 std::string BlockName(uint32_t position, uint32_t type) {
     if (position == 0)
         return "init image";
-    switch (type & 0xFFFF) {
-        case 1:
+    switch (block::ClassOf(type)) {
+        case block::kTypeBootLoader:
             return "boot loader";
-        case 2:
+        case block::kTypeFdb:
             return "Flash Data Block";
-        case 3:
+        case block::kTypeFpga:
             return "FPGA bitstream";
-        case 4:
+        case block::kTypeDynamics:
             return "dynamic values";
-        case 5:
-            return "user " + UserKind(type >> 16);
-        case 0xFFFF:
+        case block::kTypeUser:
+            return "user " + UserKind(block::SubTypeOf(type));
+        case block::kTypeTermination:
             return "termination";
         default:
             return Format("type 0x%X", type);
@@ -257,14 +258,14 @@ Json ChainJson(const ChainReport& r) {
             b["written"] = written == "-" ? Json(nullptr) : Json(written);
             b["dataLength"] = h.dataLength;
         }
-        const uint32_t low = h.type & 0xFFFF;
-        if (i == 1 && low == 1) {
+        const uint32_t low = block::ClassOf(h.type);
+        if (i == 1 && low == block::kTypeBootLoader) {
             b["name"] = BootLoaderName(e);
             b["boots"] = r.boot;
-        } else if (low == 3 && i > 0) {
+        } else if (low == block::kTypeFpga && i > 0) {
             b["file"] = Text(reinterpret_cast<const char*>(e.extra.data()) + 512, 1024);
             b["comment"] = Text(reinterpret_cast<const char*>(e.extra.data()), 512);
-        } else if (low == 5) {
+        } else if (low == block::kTypeUser) {
             UserBlockRecord record;
             std::memcpy(&record, e.extra.data(), sizeof(record));
             b["file"] = Text(record.fileName, sizeof(record.fileName));
@@ -309,22 +310,22 @@ void PrintChain(const ChainReport& r, Display& display) {
         while (!line.empty() && line.back() == ' ') line.pop_back();
         display.Line(line);
         std::string more;
-        const uint32_t low = h.type & 0xFFFF;
-        if (i == 1 && low == 1) {
+        const uint32_t low = block::ClassOf(h.type);
+        if (i == 1 && low == block::kTypeBootLoader) {
             const std::string name = BootLoaderName(e);
             more = name.empty() ? "empty" : "name " + Quoted(name);
             if (!name.empty())
                 more += boot ? ", boots" : ", boot off";
-        } else if (low == 3 && i > 0) {
+        } else if (low == block::kTypeFpga && i > 0) {
             const std::string file =
                 Text(reinterpret_cast<const char*>(e.extra.data()) + 512, 1024);
             const std::string comment = Text(reinterpret_cast<const char*>(e.extra.data()), 512);
             more = file.empty() ? "empty" : "file " + file;
             if (!comment.empty())
                 more += ", comment " + Quoted(comment);
-        } else if (low == 4 && i > 0) {
+        } else if (low == block::kTypeDynamics && i > 0) {
             more = Format("%u value%s", dynamics, dynamics == 1 ? "" : "s");
-        } else if (low == 5) {
+        } else if (low == block::kTypeUser) {
             UserBlockRecord record;
             std::memcpy(&record, e.extra.data(), sizeof(record));
             more = "file " + Text(record.fileName, sizeof(record.fileName));

@@ -1,5 +1,6 @@
 #include "programmer/Options.h"
 
+#include "include/BlockTypes.h"
 #include "platform/CommandLine.h"
 #include "programmer/Errors.h"
 
@@ -129,7 +130,10 @@ struct Kind {
     const char* name;
     uint32_t subtype;
 };
-constexpr std::array<Kind, 4> kKinds{{{"exec", 1}, {"app", 2}, {"data", 0x10}, {"srec", 0x11}}};
+constexpr std::array<Kind, 4> kKinds{{{"exec", block::kSubTypeExec},
+                                      {"app", block::kSubTypeApp},
+                                      {"data", block::kSubTypeData},
+                                      {"srec", block::kSubTypeSRecord}}};
 
 bool IsJobCommand(const std::string& c) {
     return c == "program";

@@ -67,7 +67,7 @@ ChainWalk WalkChain(const FlashReader& reader, uint32_t flashSize) {
             w.stop = "flash unreadable";
             return w;
         }
-        const bool last = (b.Type() & 0xFFFF) == kTerminationType;
+        const bool last = block::ClassOf(b.Type()) == block::kTypeTermination;
         const uint32_t total = b.TotalSize();
         w.blocks.push_back(std::move(b));
         if (last) {
@@ -110,28 +110,28 @@ std::vector<uint8_t> BuildDirectory(const ChainWalk& walk, uint32_t maxLength) {
 }
 
 std::string BlockTypeName(uint32_t type) {
-    switch (type & 0xFFFF) {
-        case 0:
+    switch (block::ClassOf(type)) {
+        case block::kTypeInit:
             return "init";
-        case 1:
+        case block::kTypeBootLoader:
             return "boot loader";
-        case 2:
+        case block::kTypeFdb:
             return "FDB";
-        case 3:
+        case block::kTypeFpga:
             return "FPGA";
-        case 4:
+        case block::kTypeDynamics:
             return "dynamics";
-        case 0xFFFF:
+        case block::kTypeTermination:
             return "termination";
-        case 5:
-            switch (type >> 16) {
-                case 1:
+        case block::kTypeUser:
+            switch (block::SubTypeOf(type)) {
+                case block::kSubTypeExec:
                     return "user (executable)";
-                case 2:
+                case block::kSubTypeApp:
                     return "user (application)";
-                case 0x10:
+                case block::kSubTypeData:
                     return "user (data)";
-                case 0x11:
+                case block::kSubTypeSRecord:
                     return "user (S-record)";
                 default:
                     return "user (unknown sub-type)";

@@ -4,6 +4,8 @@
 // directory command and by the console tool.
 #pragma once
 
+#include "include/BlockTypes.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -11,9 +13,8 @@
 
 namespace qel::bench {
 
-inline constexpr uint32_t kInitMagic = 0x19283746;
-inline constexpr uint32_t kBlockSignature = 0x12341234;
-inline constexpr uint32_t kTerminationType = 0xFFFF;
+using qel::block::kBlockSignature;
+using qel::block::kInitMagic;
 inline constexpr uint32_t kInitHeaderSize = 56;
 inline constexpr uint32_t kBlockHeaderSize = 48;
 

@@ -3,6 +3,7 @@
 // block of twelve words and the buffers that command 1 names.
 #include "FlashChain.h"
 #include "Target.h"
+#include "include/ProgrammerProtocol.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +13,9 @@ namespace qel::bench {
 
 namespace {
 
-constexpr uint32_t kMaxRead = 32768;
+using namespace qel::fprog;
+
+constexpr uint32_t kMaxRead = kMaxReadLength;
 constexpr uint32_t kResultFailed = 1;
 constexpr uint32_t kResultFlashFailed = 2;
 constexpr uint32_t kUnknownCommand = 0xFFFFFFFF;
@@ -95,12 +98,14 @@ void Processor::OnHostWriteLocked(uint32_t address, uint32_t length) {
     const uint32_t value = WordLocked(control);
     if (busy_)
         return;
-    if (value == 1) {
+    if (value == kControlAnnounce) {
         SetWordLocked(commandBlock_ + 4 * kWordProgress, 0);
         SetWordLocked(commandBlock_ + 4 * kWordStatus, kStatusReady);
-    } else if (value == 2 && WordLocked(commandBlock_ + 4 * kWordStatus) == kStatusReady) {
+    } else if (value == kControlStart &&
+               WordLocked(commandBlock_ + 4 * kWordStatus) == kStatusReady) {
         command_.code = WordLocked(commandBlock_ + 4 * kWordCode);
-        for (uint32_t i = 0; i < 8; ++i) command_.args[i] = WordLocked(commandBlock_ + 4 * (1 + i));
+        for (uint32_t i = 0; i < kMaxArguments; ++i)
+            command_.args[i] = WordLocked(commandBlock_ + 4 * (kWordFirstArgument + i));
         SetWordLocked(commandBlock_ + 4 * kWordProgress, 0);
         SetWordLocked(commandBlock_ + 4 * kWordStatus, kStatusBusy);
         lastCommand_ = command_.code;
@@ -210,32 +215,32 @@ Processor::Outcome Processor::Execute(const Command& cmd, uint32_t& result) {
         std::lock_guard lock(mu_);
         config = config_;
     }
-    if (cmd.code == 1) {
+    if (cmd.code == kCommandInitialise) {
         result = Initialise(cmd);
         return Outcome::Done;
     }
     const bool ready = config.initialised && config.access;
     switch (cmd.code) {
-        case 2:
+        case kCommandRead:
             result = ready ? ReadFlash(cmd) : kResultFailed;
             return Outcome::Done;
-        case 4:
+        case kCommandProgram:
             if (!ready) {
                 result = kResultFailed;
                 return Outcome::Done;
             }
             return Program(result);
-        case 5:
-        case 10:
+        case kCommandErase:
+        case kCommandChipErase:
             if (!ready) {
                 result = kResultFailed;
                 return Outcome::Done;
             }
-            return Erase(cmd.code == 5, result);
-        case 8:
+            return Erase(cmd.code == kCommandErase, result);
+        case kCommandKeepImage:
             result = ready ? Keep(cmd) : 0;
             return Outcome::Done;
-        case 9:
+        case kCommandDirectory:
             result = ready ? Directory() : 0;
             return Outcome::Done;
         default:
@@ -304,9 +309,9 @@ Processor::Outcome Processor::Program(uint32_t& result) {
     {
         std::lock_guard lock(mu_);
         uint32_t pos = 0;
-        while (c.transferSize - pos >= 12) {
+        while (c.transferSize - pos >= kRecordHeadSize) {
             uint32_t head[3];
-            ReadRamLocked(c.transfer + pos, head, 12);
+            ReadRamLocked(c.transfer + pos, head, kRecordHeadSize);
             if (head[0] == 0 && head[1] == 0 && head[2] == 0)
                 break;
             Record r{head[0], head[1], head[2], 0};
@@ -314,13 +319,13 @@ Processor::Outcome Processor::Program(uint32_t& result) {
                 result = kResultFailed;
                 return Outcome::Done;
             }
-            if (r.source == 0) {
-                if (r.length > c.transferSize - pos - 12) {
+            if (r.source == kRecordSourceInline) {
+                if (r.length > c.transferSize - pos - kRecordHeadSize) {
                     result = kResultFailed;
                     return Outcome::Done;
                 }
-                r.from = c.transfer + pos + 12;
-                pos += 12 + r.length;
+                r.from = c.transfer + pos + kRecordHeadSize;
+                pos += kRecordHeadSize + r.length;
             } else {
                 // A kept image: found in the save area's table.
                 bool found = false;
@@ -339,7 +344,7 @@ Processor::Outcome Processor::Program(uint32_t& result) {
                     result = kResultFailed;
                     return Outcome::Done;
                 }
-                pos += 12;
+                pos += kRecordHeadSize;
             }
             if (r.length > 0)
                 records.push_back(r);

@@ -8,6 +8,7 @@
 #include "Description.h"
 #include "FlashImage.h"
 #include "QelBench.h"
+#include "include/ProgrammerProtocol.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -53,17 +54,16 @@ struct RequestFaults {
     bool fail = false;  // memory or load failure
 };
 
-// The programmer's command block words.
-enum : uint32_t {
-    kWordCode = 0,
-    kWordResult = 1,
-    kWordStatus = 9,
-    kWordControl = 10,
-    kWordProgress = 11,
-};
-inline constexpr uint32_t kStatusBusy = 1;
-inline constexpr uint32_t kStatusReady = 2;
-inline constexpr uint32_t kStatusComplete = 3;
+// The programmer's command block words and status values.
+using qel::fprog::kStatusBusy;
+using qel::fprog::kStatusComplete;
+using qel::fprog::kStatusReady;
+using qel::fprog::kWordCode;
+using qel::fprog::kWordControl;
+using qel::fprog::kWordFirstArgument;
+using qel::fprog::kWordProgress;
+using qel::fprog::kWordResult;
+using qel::fprog::kWordStatus;
 
 class Processor {
   public:
@@ -170,7 +170,7 @@ class Processor {
     };
     struct Command {
         uint32_t code = 0;
-        uint32_t args[8] = {};
+        uint32_t args[qel::fprog::kMaxArguments] = {};
     };
     enum class Outcome { Done, Stopped, PowerCut };
     void StartProgrammerLocked(uint32_t commandBlock, uint32_t timType);

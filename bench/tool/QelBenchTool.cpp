@@ -3,6 +3,7 @@
 #include "FlashChain.h"
 #include "FlashImage.h"
 #include "Settings.h"
+#include "include/BlockTypes.h"
 #include "platform/CommandLine.h"
 #include "platform/LockedFile.h"
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 using namespace qel::bench;
+namespace block = qel::block;
 
 namespace {
 
@@ -270,15 +272,15 @@ int Show(const Context& ctx, const std::string& b, const std::string& p) {
     uint64_t end = walk.initSize;
     for (const ChainBlock& blk : walk.blocks) {
         std::string detail;
-        const uint32_t low = blk.Type() & 0xFFFF;
-        if (low == 1 && blk.extra.size() >= 72)
+        const uint32_t low = block::ClassOf(blk.Type());
+        if (low == block::kTypeBootLoader && blk.extra.size() >= 72)
             detail = " \"" + Text(blk.extra, 56, 16) + "\"";
-        if (low == 5 && blk.extra.size() >= 1032)
+        if (low == block::kTypeUser && blk.extra.size() >= 1032)
             detail = " \"" + Text(blk.extra, 8, 1024) + "\"";
         if (blk.Version())
             detail += " version " + std::to_string(blk.Version() >> 16) + "." +
                       std::to_string(blk.Version() & 0xFFFF);
-        if (low == 5)
+        if (low == block::kTypeUser)
             detail += " id " + std::to_string(blk.header[1]);
         std::string crc;
         if (blk.DataLength() > 0 &&

@@ -1,5 +1,6 @@
 #include "engine/blocks/Block.h"
 
+#include "BlockTypes.h"
 #include "engine/Exc.h"
 #include "engine/blocks/BlockOwner.h"
 #include "engine/blocks/Crc.h"
@@ -12,6 +13,8 @@
 namespace {
 constexpr const char* kSource = "Block";
 }
+
+static_assert(BLOCK_SIGNATURE == qel::block::kBlockSignature);
 
 CBlock::CBlock(CBlockOwner* flash, uint32_t flashOffset)
     : flashOffset_(flashOffset), header_{}, flash_(flash) {

@@ -1,5 +1,6 @@
 #include "engine/blocks/BlockBootLoader.h"
 
+#include "BlockTypes.h"
 #include "engine/Exc.h"
 #include "engine/blocks/BlockOwner.h"
 #include "engine/blocks/LittleEndian.h"
@@ -18,7 +19,7 @@ CBlockBootLoader::CBlockBootLoader(CBlockOwner* flash, uint32_t flashOffset)
     record_.word0 = 0x192;
     record_.word4 = 0x8000;
     StampTim();
-    header_.type = 1;
+    header_.type = qel::block::kTypeBootLoader;
     ClearDataLength();
 }
 

@@ -1,5 +1,6 @@
 #include "engine/blocks/BlockDynamics.h"
 
+#include "BlockTypes.h"
 #include "engine/Exc.h"
 #include "engine/blocks/LittleEndian.h"
 
@@ -14,7 +15,7 @@ constexpr const char* kSource = "BlockDynamics";
 
 CBlockDynamics::CBlockDynamics(CBlockOwner* flash, uint32_t flashOffset)
     : CBlockAlign(flash, flashOffset) {
-    header_.type = 4;
+    header_.type = qel::block::kTypeDynamics;
     ClearDataLength();
 }
 

@@ -1,7 +1,9 @@
 #include "engine/blocks/BlockFDB.h"
 
+#include "BlockTypes.h"
+
 CBlockFDB::CBlockFDB(CBlockOwner* flash, uint32_t flashOffset)
     : CBlockAbsolute(flash, flashOffset) {
-    header_.type = 2;
+    header_.type = qel::block::kTypeFdb;
     ClearDataLength();
 }

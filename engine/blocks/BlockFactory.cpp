@@ -1,5 +1,6 @@
 #include "engine/blocks/BlockFactory.h"
 
+#include "BlockTypes.h"
 #include "engine/Exc.h"
 #include "engine/blocks/BlockBootLoader.h"
 #include "engine/blocks/BlockDynamics.h"
@@ -17,19 +18,19 @@ constexpr const char* kSource = "Flash";
 }  // namespace
 
 std::unique_ptr<CBlock> CreateBlock(CBlockOwner* owner, uint32_t type, uint32_t offset) {
-    switch (type & 0xFFFF) {
-        case 0xFFFF:
+    switch (qel::block::ClassOf(type)) {
+        case qel::block::kTypeTermination:
             return std::make_unique<CBlockTermination>(owner, offset);
-        case 1:
+        case qel::block::kTypeBootLoader:
             return std::make_unique<CBlockBootLoader>(owner, offset);
-        case 2:
+        case qel::block::kTypeFdb:
             return std::make_unique<CBlockFDB>(owner, offset);
-        case 3:
+        case qel::block::kTypeFpga:
             return std::make_unique<CBlockFpga>(owner, offset);
-        case 4:
+        case qel::block::kTypeDynamics:
             return std::make_unique<CBlockDynamics>(owner, offset);
-        case CBlockUser::TypeCode:
-            switch (type >> 16) {
+        case qel::block::kTypeUser:
+            switch (qel::block::SubTypeOf(type)) {
                 case CBlockUser::SubExec:
                     return std::make_unique<CBlockUserExec>(owner, offset);
                 case CBlockUser::SubApp:

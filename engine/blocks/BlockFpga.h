@@ -3,15 +3,16 @@
 // from it.
 #pragma once
 
+#include "BlockTypes.h"
 #include "engine/blocks/BlockAlign.h"
 
 #include <cstdint>
 
 class CBlockFpga : public CBlockAlign {
   public:
-    static constexpr uint32_t Type = 3;
+    static constexpr uint32_t Type = qel::block::kTypeFpga;
     // Question to the caller: take a bitstream not made for this TIM?
-    static constexpr int QuestionWrongTim = 2;
+    static constexpr int QuestionWrongTim = TELMAR_QUESTION_FOREIGN_BITSTREAM;
     // Larger bitstream files (SBF, .bit or .dat) are refused before they are
     // read: the largest flash of the known TIMs is 16 MiB, and even a .bit
     // file that compresses well is not four times that.

@@ -19,7 +19,7 @@ CBlockInit::CBlockInit(CBlockOwner* flash, uint32_t flashOffset)
     : CBlockAbsolute(flash, flashOffset) {
     // The init image has no header on flash: no type, and a size of 0 until
     // an image is set or read.
-    header_.type = 0;
+    header_.type = qel::block::kTypeInit;
     PutLe32(record_.data() + MagicWord, InitMagic);
 }
 

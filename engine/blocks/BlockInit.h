@@ -2,6 +2,7 @@
 // bytes of the image are its header. The processor boots from it.
 #pragma once
 
+#include "BlockTypes.h"
 #include "engine/blocks/BlockAbsolute.h"
 
 #include <array>
@@ -10,7 +11,7 @@
 class CBlockInit : public CBlockAbsolute {
   public:
     static constexpr uint32_t RecordSize = 56;
-    static constexpr uint32_t InitMagic = 0x19283746;
+    static constexpr uint32_t InitMagic = qel::block::kInitMagic;
     // Word offsets inside the image header.
     static constexpr uint32_t SizeWord = 12;
     static constexpr uint32_t FlashSizeWord = 16;

@@ -24,7 +24,7 @@ uint32_t ExtraSizeFor(size_t nameLength) {
 
 CBlockUser::CBlockUser(CBlockOwner* flash, uint32_t flashOffset, uint32_t subType)
     : CBlockAlign(flash, flashOffset) {
-    header_.type = TypeCode | subType << 16;
+    header_.type = qel::block::UserType(subType);
     ClearDataLength();
 }
 

@@ -2,6 +2,7 @@
 // big-endian, file name), the ID and version, and the plain file read.
 #pragma once
 
+#include "BlockTypes.h"
 #include "engine/blocks/BlockAlign.h"
 
 #include <cstdint>
@@ -9,12 +10,12 @@
 
 class CBlockUser : public CBlockAlign {
   public:
-    static constexpr uint32_t TypeCode = 5;
+    static constexpr uint32_t TypeCode = qel::block::kTypeUser;
     // type = TypeCode | subType << 16
-    static constexpr uint32_t SubExec = 0x01;
-    static constexpr uint32_t SubApp = 0x02;
-    static constexpr uint32_t SubData = 0x10;
-    static constexpr uint32_t SubSRecord = 0x11;
+    static constexpr uint32_t SubExec = qel::block::kSubTypeExec;
+    static constexpr uint32_t SubApp = qel::block::kSubTypeApp;
+    static constexpr uint32_t SubData = qel::block::kSubTypeData;
+    static constexpr uint32_t SubSRecord = qel::block::kSubTypeSRecord;
 
     CBlockUser(CBlockOwner* flash, uint32_t flashOffset, uint32_t subType);
 

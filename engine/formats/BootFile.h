@@ -2,6 +2,7 @@
 // back, the init image, the boot loader block image and the FDB block image.
 #pragma once
 
+#include "BlockTypes.h"
 #include "engine/formats/ObjFile.h"
 
 #include <cstddef>
@@ -17,7 +18,7 @@ constexpr uint32_t INIT_WORD_TIM_TYPE = 40;
 constexpr uint32_t INIT_WORD_WIDTH = 44;
 constexpr uint32_t INIT_WORD_SECTOR_SIZE = 48;
 constexpr uint32_t INIT_WORD_SECTOR_COUNT = 52;
-constexpr uint32_t INIT_MAGIC = 0x19283746;
+constexpr uint32_t INIT_MAGIC = qel::block::kInitMagic;
 
 class CBootFile {
   public:

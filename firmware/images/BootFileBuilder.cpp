@@ -135,11 +135,11 @@ std::vector<uint8_t> BootFileBuilder::LoaderImage() const {
     extra.resize(56, 0);
     extra.insert(extra.end(), loaderName_.begin(), loaderName_.end());
     extra.resize(72, 0);
-    return MakeBlockImage(1, loaderVersion_, extra, loaderPayload_);
+    return MakeBlockImage(block::kTypeBootLoader, loaderVersion_, extra, loaderPayload_);
 }
 
 std::vector<uint8_t> BootFileBuilder::FdbImage() const {
-    return MakeBlockImage(2, loaderVersion_, {}, fdbPayload_);
+    return MakeBlockImage(block::kTypeFdb, loaderVersion_, {}, fdbPayload_);
 }
 
 std::vector<uint8_t> BootFileBuilder::BootlSection() const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "firmware/images/CoffBuilder.h"
+#include "include/BlockTypes.h"
 
 #include <cstdint>
 #include <string>
@@ -11,8 +12,8 @@
 
 namespace qel::firmware {
 
-constexpr uint32_t kInitMagic = 0x19283746;
-constexpr uint32_t kBlockSignature = 0x12341234;
+using qel::block::kBlockSignature;
+using qel::block::kInitMagic;
 
 // The start of an FDB payload: "QELFDB01", then the TIM type (u32), padded
 // with zeros to `size` bytes (at least 12).

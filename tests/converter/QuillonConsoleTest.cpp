@@ -3,6 +3,7 @@
 #include "QuillonRunner.h"
 
 #include <filesystem>
+#include <regex>
 
 namespace qel::converter_test {
 namespace {
@@ -191,6 +192,35 @@ TEST_F(QuillonConsoleTest, DriverWithoutQelStopScanStopsBeforeTheBanner) {
         const ProcessResult r = Run(args, folder + "/Quillon");
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "An error occured: 0x80001\nCould not locate QelStopScan() function.\n");
+    }
+}
+
+TEST_F(QuillonConsoleTest, VersionAloneAnswersWithoutTheOutsideLibraries) {
+    // A copy beside a driver that cannot be bound: the version needs none.
+    const std::string folder = temp_.File("stub");
+    fs::create_directories(folder);
+    fs::copy_file(BinFolder() + "/Quillon", folder + "/Quillon");
+    fs::copy_file(BinFolder() + "/libQelDrvStubWithout16.so", folder + "/libQelDrv.so");
+    const std::regex version("Quillon 2\\.03 \\(QEL4410 [0-9]+\\.[0-9]+\\)\n");
+    for (const std::string& program : {BinFolder() + "/Quillon", folder + "/Quillon"}) {
+        for (const char* option : {"--version", "-V"}) {
+            SCOPED_TRACE(program + " " + option);
+            const ProcessResult r = Run({option}, program);
+            EXPECT_EQ(r.status, 0);
+            EXPECT_TRUE(std::regex_match(r.out, version)) << r.out;
+        }
+    }
+}
+
+TEST_F(QuillonConsoleTest, VersionWithOtherArgumentsOrOtherSpellingsIsNoOption) {
+    const std::string usage = Run({}).out;
+    ASSERT_EQ(usage.rfind(kBanner, 0), 0u);
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--version", "extra"}, {Out(), "-V"}, {"-v"}, {"--Version"}, {"\\V"}}) {
+        SCOPED_TRACE(args[0]);
+        const ProcessResult r = Run(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, usage);
     }
 }
 
