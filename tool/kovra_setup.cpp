@@ -27,15 +27,39 @@ std::string DefaultManual(const std::string& folder) {
 
 }  // namespace
 
+constexpr const char* kUsage =
+    "usage: kovra-setup [HELPFILE]\n"
+    "Records the programming tool's manual (HELPFILE, else the one beside this\n"
+    "program or in its installation) as the \"Help\" value under\n"
+    "SOFTWARE\\Halvern\\QEL4410\\Kovra, and fills the engine's missing\n"
+    "BootloaderPath, BitstreamPath and FprogPath with the firmware folders beside it.\n"
+    "\n"
+    "Environment: QEL4410_REGISTRY, the settings folder.\n";
+
 int main(int argc, char** argv) {
-    if (argc > 2) {
-        std::fprintf(stderr, "usage: kovra-setup [HELPFILE]\n");
+    const std::string argument = argc == 2 ? argv[1] : "";
+    if (argument == "--help" || argument == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argument == "--version" || argument == "-V") {
+        std::printf("kovra-setup %s\n", QEL_VERSION);
+        return 0;
+    }
+    // An option it does not know is not a manual's name.
+    if (argc > 2 || argument.starts_with("-")) {
+        std::fputs(kUsage, stderr);
         return 2;
     }
     const std::string folder = qel::platform::DynamicLibrary::ExecutableFolder();
-    const std::string manual = argc == 2 ? std::string(argv[1]) : DefaultManual(folder);
+    const std::string manual = argc == 2 ? argument : DefaultManual(folder);
     if (manual.empty()) {
         std::fprintf(stderr, "kovra-setup: no manual found beside %s; name it\n", folder.c_str());
+        return 1;
+    }
+    std::error_code missing;
+    if (!std::filesystem::is_regular_file(manual, missing)) {
+        std::fprintf(stderr, "kovra-setup: %s is not a file\n", manual.c_str());
         return 1;
     }
     CRegEdit settings("SOFTWARE\\Halvern\\QEL4410", "Kovra");
