@@ -40,6 +40,13 @@ uint32_t CBlockAlign::ComputeTotalSize(uint32_t extra) const {
     return (size + Alignment - 1) & ~(Alignment - 1);
 }
 
+void CBlockAlign::CheckAlignedSpace(uint64_t size, const char* source) {
+    const uint64_t total = (size + Alignment - 1) & ~uint64_t{Alignment - 1};
+    if (total > UINT32_MAX)
+        QEL_RAISE(ERR_NOT_ENOUGH_SPACE, source);
+    CheckSpace(static_cast<uint32_t>(total));
+}
+
 bool CBlockAlign::MoveTo(uint32_t newOffset, bool countOnly, bool markOnly) {
     if (newOffset == flashOffset_)
         return false;

@@ -13,4 +13,9 @@ class CBlockAlign : public CBlock {
     void LoadData(bool countOnly) override;
     uint32_t ComputeTotalSize(uint32_t extra) const override;
     bool MoveTo(uint32_t newOffset, bool countOnly, bool markOnly) override;
+
+  protected:
+    // The flash-space check for a block of size bytes before rounding; one
+    // that cannot be held in 32 bits is "Not enough flash space" from source.
+    void CheckAlignedSpace(uint64_t size, const char* source);
 };

@@ -77,10 +77,7 @@ void CBlockDynamics::GetDynamic(uint32_t index, uint32_t* address, uint32_t* val
 
 void CBlockDynamics::AddDynamic(uint32_t address, uint32_t value) {
     const uint64_t grown = uint64_t{header_.dataOffset} + header_.dataLength + RecordBytes;
-    const uint64_t total = (grown + Alignment - 1) & ~uint64_t{Alignment - 1};
-    if (total > UINT32_MAX)
-        QEL_RAISE(ERR_NOT_ENOUGH_SPACE, kSource);
-    CheckSpace(static_cast<uint32_t>(total));
+    CheckAlignedSpace(grown, kSource);
     EnsureList();
     list_.push_back({address, value});
     SetDataLength(ListBytes());

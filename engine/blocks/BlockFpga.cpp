@@ -133,10 +133,7 @@ void CBlockFpga::SetBitstream(const char* path) {
                  descriptor.comment.size());
         const uint64_t size = uint64_t{sizeof(BlockHeader)} +
                               ExtraSizeFor(strnlen(record.fileName, kNameField - 1)) + length;
-        const uint64_t total = (size + Alignment - 1) & ~uint64_t{Alignment - 1};
-        if (total > UINT32_MAX)
-            QEL_RAISE(ERR_NOT_ENOUGH_SPACE, kSource);
-        CheckSpace(static_cast<uint32_t>(total));
+        CheckAlignedSpace(size, kSource);
         payload = descriptor.dataItems.PopItem(length);
         // WriteData queues paddedLength bytes.
         payload.resize((length + 3) & ~3u, 0);

@@ -67,10 +67,7 @@ uint32_t CBlockUser::SetFromFile(const UserBlockRecord* record, uint32_t id, boo
     ReadFile(&data_, &length);
     if (checkSpace) {
         const uint64_t size = uint64_t{sizeof(BlockHeader)} + GetExtraHeaderSize() + length;
-        const uint64_t total = (size + Alignment - 1) & ~uint64_t{Alignment - 1};
-        if (total > UINT32_MAX)
-            QEL_RAISE(ERR_NOT_ENOUGH_SPACE, kSource);
-        CheckSpace(static_cast<uint32_t>(total));
+        CheckAlignedSpace(size, kSource);
     }
     header_.id = id;
     return SetDataLength(length);
@@ -133,10 +130,7 @@ void CBlockUser::SetProperties(const UserBlockRecord* record) {
     // changes when it cannot be read or no longer fits.
     LoadData(false);
     const uint64_t size = uint64_t{sizeof(BlockHeader)} + extra + header_.dataLength;
-    const uint64_t total = (size + Alignment - 1) & ~uint64_t{Alignment - 1};
-    if (total > UINT32_MAX)
-        QEL_RAISE(ERR_NOT_ENOUGH_SPACE, kSource);
-    CheckSpace(static_cast<uint32_t>(total));
+    CheckAlignedSpace(size, kSource);
     record_ = incoming;
     savedImage_ = 0;
     SetDataLength(header_.dataLength);
