@@ -381,8 +381,9 @@ void CFlash::CommitCommand() {
         } catch (CExc& e) {
             if (mode_ == Writing) {
                 if (e.detail[0] == '\0') {
-                    e.SetDetail("The commit stopped while writing: the flash may hold part of "
-                                "it. Select the TIM type again and commit once more");
+                    e.SetDetail(
+                        "The commit stopped while writing: the flash may hold part of "
+                        "it. Select the TIM type again and commit once more");
                 }
                 RememberDirectory();
             }

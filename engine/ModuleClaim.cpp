@@ -58,7 +58,8 @@ void CModuleClaim::Acquire(int board, int processor) {
         char holder[128] = {};
         const int64_t size = file.Size();
         if (size > 0)
-            file.ReadAt(0, holder, static_cast<size_t>(std::min<int64_t>(size, sizeof(holder) - 1)));
+            file.ReadAt(0, holder,
+                        static_cast<size_t>(std::min<int64_t>(size, sizeof(holder) - 1)));
         QEL_RAISE_FORMAT(ERR_PROCESSOR_IN_USE, kSource, "Board %d, processor %d is held by %s",
                          board, processor, holder[0] ? holder : "another program");
     }

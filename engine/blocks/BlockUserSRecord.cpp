@@ -163,7 +163,8 @@ void CBlockUserSRecord::ReadFile(std::vector<uint8_t>* data, uint32_t* length) {
     } catch (CExc& e) {
         // Where in the file: the line of the character read last.
         const auto line =
-            1 + std::count(text_.data(), text_.data() + std::min<size_t>(position_, textLength), '\n');
+            1 +
+            std::count(text_.data(), text_.data() + std::min<size_t>(position_, textLength), '\n');
         if (e.detail[0] == '\0')
             e.FormatDetail("File: %s, line %ld", record_.fileName, static_cast<long>(line));
         throw;

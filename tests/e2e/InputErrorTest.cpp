@@ -51,24 +51,40 @@ void AddSRecord(IFFlash* flash, const std::string& path) {
 }
 
 const InputCase kInputCases[] = {
-    {"MissingDataFile", [](const EngineBench& b) { return b.Temp().File("missing.bin"); }, AddData,
-     ERR_CANNOT_OPEN_FILE, {"$", "No such file or directory"}},
-    {"FolderAsDataFile", [](const EngineBench& b) { return b.Temp().Path(); }, AddData,
-     ERR_CANNOT_OPEN_FILE, {"$", "not a regular file"}},
-    {"DeviceAsBitstream", [](const EngineBench&) { return std::string("/dev/zero"); },
-     [](IFFlash* f, const std::string& p) { f->SetBitstream(p.c_str()); }, ERR_CANNOT_OPEN_FILE,
+    {"MissingDataFile",
+     [](const EngineBench& b) { return b.Temp().File("missing.bin"); },
+     AddData,
+     ERR_CANNOT_OPEN_FILE,
+     {"$", "No such file or directory"}},
+    {"FolderAsDataFile",
+     [](const EngineBench& b) { return b.Temp().Path(); },
+     AddData,
+     ERR_CANNOT_OPEN_FILE,
      {"$", "not a regular file"}},
-    {"PipeAsBitstream", Fifo, [](IFFlash* f, const std::string& p) { f->SetBitstream(p.c_str()); },
-     ERR_CANNOT_OPEN_FILE, {"$", "not a regular file"}},
+    {"DeviceAsBitstream",
+     [](const EngineBench&) { return std::string("/dev/zero"); },
+     [](IFFlash* f, const std::string& p) { f->SetBitstream(p.c_str()); },
+     ERR_CANNOT_OPEN_FILE,
+     {"$", "not a regular file"}},
+    {"PipeAsBitstream",
+     Fifo,
+     [](IFFlash* f, const std::string& p) { f->SetBitstream(p.c_str()); },
+     ERR_CANNOT_OPEN_FILE,
+     {"$", "not a regular file"}},
     // The third line has a character no S-record holds.
     {"SRecordWithBadCharacter",
      [](const EngineBench& b) {
-         return Text(b, "bad.s", "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS1#3\n\n\n\n");
+         return Text(b, "bad.s",
+                     "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS1#3\n\n\n\n");
      },
-     AddSRecord, ERR_BAD_HEX_CHARACTER, {"$", "line 3"}},
+     AddSRecord,
+     ERR_BAD_HEX_CHARACTER,
+     {"$", "line 3"}},
     {"DataLargerThanTheFlash",
-     [](const EngineBench& b) { return b.WriteData("big.bin", 3 << 20, 1); }, AddData,
-     ERR_NOT_ENOUGH_SPACE, {"needs", "free", "2097152"}},
+     [](const EngineBench& b) { return b.WriteData("big.bin", 3 << 20, 1); },
+     AddData,
+     ERR_NOT_ENOUGH_SPACE,
+     {"needs", "free", "2097152"}},
 };
 
 class InputErrorTest : public ::testing::TestWithParam<InputCase> {};

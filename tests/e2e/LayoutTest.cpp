@@ -26,8 +26,8 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
 void ExpectSoundChain(const ImageChain& chain) {
     EXPECT_TRUE(chain.terminated);
     for (const ImageBlock& b : chain.blocks) {
-        EXPECT_TRUE(b.payloadIntact) << "block of type 0x" << std::hex << b.header.type
-                                     << " at 0x" << b.offset;
+        EXPECT_TRUE(b.payloadIntact)
+            << "block of type 0x" << std::hex << b.header.type << " at 0x" << b.offset;
     }
 }
 
@@ -59,10 +59,11 @@ TEST(OddLengthTest, SystemBlocksOfOddLengthsAreWrittenAndReadBack) {
     flash = bench.Flash(0, 0);
     NoticeLog log;
     ASSERT_EQ(flash->Connect(), 0);
-    ASSERT_EQ(EngineBench::Run(flash, log, [&] { return flash->SelectTimType("QT-6201", nullptr); }),
-              0)
+    ASSERT_EQ(
+        EngineBench::Run(flash, log, [&] { return flash->SelectTimType("QT-6201", nullptr); }), 0)
         << Describe(flash->GetLastError());
-    EXPECT_FALSE(NoticeLog::HasText(log.Take(), "Flash contents inconcistent. Reverting to default"));
+    EXPECT_FALSE(
+        NoticeLog::HasText(log.Take(), "Flash contents inconcistent. Reverting to default"));
     uint32_t users = 0, dynamics = 0;
     flash->GetUserBlockCount(&users);
     flash->GetDynamicCount(&dynamics);

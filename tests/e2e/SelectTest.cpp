@@ -47,8 +47,8 @@ TEST(SilentDspTest, SelectFailsAndNothingCanBeCommittedOverTheFlash) {
     // Every memory request fails, from the register settings on.
     bench.Control()->SetFault(0, 0, Fault::FailMemory, 100000);
     NoticeLog log;
-    EXPECT_EQ(EngineBench::Run(flash, log, [&] { return flash->SelectTimType("QT-6201", nullptr); }),
-              2);
+    EXPECT_EQ(
+        EngineBench::Run(flash, log, [&] { return flash->SelectTimType("QT-6201", nullptr); }), 2);
     EXPECT_EQ(flash->GetLastError()->code, ERR_CCS_MEMORY_ABORTED)
         << Describe(flash->GetLastError());
     EXPECT_FALSE(NoticeLog::HasText(log.Take(), kReverted));
@@ -107,8 +107,8 @@ TEST(DetectedTimTest, CommitRecordsTheTimTypeItWrote) {
     ASSERT_EQ(flash->Connect(), 0);
     NoticeLog log;
     log.AnswerQuestions(0);  // go on with another TIM type
-    ASSERT_EQ(EngineBench::Run(flash, log, [&] { return flash->SelectTimType("QT-6202C", nullptr); }),
-              0)
+    ASSERT_EQ(
+        EngineBench::Run(flash, log, [&] { return flash->SelectTimType("QT-6202C", nullptr); }), 0)
         << Describe(flash->GetLastError());
     EXPECT_EQ(CountQuestions(log.Take(), 1), 1);
     flash->SetBootLoader(nullptr);
@@ -116,8 +116,8 @@ TEST(DetectedTimTest, CommitRecordsTheTimTypeItWrote) {
     flash->AddUserBlock(0x10, &record, 4, 1, 0, -1);
     ASSERT_EQ(flash->Commit(), 0) << Describe(flash->GetLastError());
 
-    ASSERT_EQ(EngineBench::Run(flash, log, [&] { return flash->SelectTimType("QT-6202C", nullptr); }),
-              0)
+    ASSERT_EQ(
+        EngineBench::Run(flash, log, [&] { return flash->SelectTimType("QT-6202C", nullptr); }), 0)
         << Describe(flash->GetLastError());
     const auto notices = log.Take();
     EXPECT_EQ(CountQuestions(notices, 1), 0);
@@ -144,8 +144,8 @@ TEST(RegisterSettingsTest, OneRefusedWriteDoesNotSkipTheOthers) {
     bench.Control()->PeekMemory(0, 0, 0x01800008, &values[1], 4);
     // One of the two (the one written first) was refused.
     EXPECT_EQ(values[0] == 0x3300u, values[1] == 0u) << std::hex << values[0] << " " << values[1];
-    EXPECT_TRUE(values[0] == 0x3300u || values[1] == 0x20u) << std::hex << values[0] << " "
-                                                            << values[1];
+    EXPECT_TRUE(values[0] == 0x3300u || values[1] == 0x20u)
+        << std::hex << values[0] << " " << values[1];
     EXPECT_FALSE(values[0] == 0x3300u && values[1] == 0x20u);
 }
 

@@ -26,8 +26,8 @@ class Job {
   public:
     // Starts bin/<program> with args, settings and bench state in folder,
     // its output going to <folder>/<name>.out.
-    Job(const std::string& program, const std::vector<std::string>& args,
-        const std::string& folder, const std::string& name, bool realistic)
+    Job(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
+        const std::string& name, bool realistic)
         : output_(folder + "/" + name + ".out") {
         std::vector<std::string> argv{QelFlashRunner::BinFolder() + "/" + program};
         argv.insert(argv.end(), args.begin(), args.end());
@@ -48,8 +48,8 @@ class Job {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
         const int rc = posix_spawn(&pid_, a[0], &actions, nullptr, a.data(), e.data());
         posix_spawn_file_actions_destroy(&actions);
@@ -74,8 +74,9 @@ class Job {
 TEST(ConcurrentJobTest, TwoJobsOnOneModuleNeverBreakTheChain) {
     QelFlashRunner runner;
     const std::string folder = runner.Temp().Path();
-    const RunResult programmed = runner.Run({"program", "0", "0", "--tim", "QT-6201",
-                                             "--bootloader", "standard", "--bitstream", "standard"});
+    const RunResult programmed =
+        runner.Run({"program", "0", "0", "--tim", "QT-6201", "--bootloader", "standard",
+                    "--bitstream", "standard"});
     ASSERT_EQ(programmed.status, 0) << Show(programmed);
 
     std::set<std::string> expected;  // ids of the blocks of successful jobs
@@ -87,10 +88,11 @@ TEST(ConcurrentJobTest, TwoJobsOnOneModuleNeverBreakTheChain) {
             ids[j] = std::to_string(100 + 2 * round + j);
             const std::string data = runner.Temp().Write(
                 "data" + ids[j] + ".bin", std::vector<uint8_t>(2000 + 97 * j, uint8_t(round + j)));
-            owned.push_back(std::make_unique<Job>(
-                "qel-flash",
-                std::vector<std::string>{"program", "0", "0", "--add", "data", data, "--id", ids[j]},
-                folder, "job" + ids[j], true));
+            owned.push_back(
+                std::make_unique<Job>("qel-flash",
+                                      std::vector<std::string>{"program", "0", "0", "--add", "data",
+                                                               data, "--id", ids[j]},
+                                      folder, "job" + ids[j], true));
             jobs[j] = owned.back().get();
         }
         for (int j = 0; j < 2; ++j) {
