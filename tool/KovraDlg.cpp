@@ -4,6 +4,7 @@
 #include "tool/BusyAnimation.h"
 #include "tool/DlgAdvanced.h"
 #include "tool/DlgDynamics.h"
+#include "tool/DlgUserBlocks.h"
 #include "tool/HelpWindow.h"
 #include "tool/KovraIcons.h"
 #include "tool/KovraPage.h"
@@ -170,6 +171,7 @@ void CKovraDlg::CreateControls() {
 void CKovraDlg::CreatePages() {
     static const char* const names[4] = {"pageGeneral", "pageUserBlocks", "pageDynamics",
                                          "pageAdvanced"};
+    pages_[1] = new CDlgUserBlocks(*this);
     pages_[2] = new CDlgDynamics(*this);
     pages_[3] = new CDlgAdvanced(*this);
     for (int i = 0; i < 4; ++i) {

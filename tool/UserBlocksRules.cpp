@@ -65,15 +65,26 @@ BlockTypeIndex TypeIndexOfHeaderType(uint32_t headerType) {
     }
 }
 
+namespace {
+
+// The file's own name: a dot in a folder's name says nothing of its type.
+std::string FileNameOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
 bool HasDot(const std::string& path) {
-    return path.find('.') != std::string::npos;
+    return FileNameOf(path).find('.') != std::string::npos;
 }
 
 BlockTypeIndex GuessTypeIndex(const std::string& path) {
-    const size_t dot = path.find('.');
+    const std::string name = FileNameOf(path);
+    const size_t dot = name.find('.');
     if (dot == std::string::npos)
         return BlockTypeIndex::RawData;
-    const std::string extension = Upper(path.substr(dot + 1));
+    const std::string extension = Upper(name.substr(dot + 1));
     if (extension == "APP")
         return BlockTypeIndex::Application;
     if (extension == "OUT")

@@ -21,8 +21,8 @@ uint32_t SubTypeOfTypeIndex(BlockTypeIndex index);
 // A header's type word as the edit dialog shows it: raw data for anything
 // that is not one of the other three user sub-types.
 BlockTypeIndex TypeIndexOfHeaderType(uint32_t headerType);
-// By the text after the first "." of the whole path, in any case: APP, OUT
-// and HEX; raw data for anything else and for a path without a dot.
+// By the text after the first "." of the file's name, in any case: APP, OUT
+// and HEX; raw data for anything else and for a name without a dot.
 BlockTypeIndex GuessTypeIndex(const std::string& path);
 bool HasDot(const std::string& path);
 

@@ -1,8 +1,9 @@
 // Renders the main dialog on the default bench to <build>/screenshots:
 // Kovra.png after the start (a programmed QT-6201 selected, a QT-6403 whose
 // further processors have no ROM access) and Kovra-commit.png during a commit
-// with the progress bar part-way, then the Dynamics and Advanced pages after
-// it and the page of a processor without ROM access. The build runs these.
+// with the progress bar part-way, then the User blocks, Dynamics and Advanced
+// pages after it and the page of a processor without ROM access. The build
+// runs these.
 #include "tests/tool/KovraDlgFixture.h"
 
 #include <QCoreApplication>
@@ -48,6 +49,10 @@ TEST_F(KovraScreenshot, DuringCommit) {
     const UserBlockRecord record =
         qel::e2e::UserRecord(bench_.WriteData("firmware.bin", 768 * 1024, 9));
     Record(0).flash->AddUserBlock(0x10, &record, 0x100, 1, 0, -1);
+    const UserBlockRecord program = qel::e2e::UserRecord(
+        bench_.WriteExecutable("control.out", 0x80001000, 24 * 1024, 3), true);
+    Record(0).flash->AddUserBlock(0x01, &program, 0x200, 2, 1, 0);
+    Record(0).flash->SetBoot(true);
     Record(0).flash->AddDynamic(0x01800000, 0x3300);
     Record(0).flash->AddDynamic(0x01800008, 0x20);
     Record(0).flash->AddDynamic(0x80000000, 0xFFFFFFFF);
@@ -69,6 +74,9 @@ TEST_F(KovraScreenshot, DuringCommit) {
 
     // The pages after the programming job.
     auto* tabs = Find<QTabBar>("tabPages");
+    tabs->setCurrentIndex(1);
+    QCoreApplication::sendPostedEvents();
+    Save("Kovra-userblocks.png");
     tabs->setCurrentIndex(2);
     QCoreApplication::sendPostedEvents();
     Save("Kovra-dynamics.png");

@@ -14,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CScriptedPrompts : public IKovraPrompts {
@@ -46,19 +47,33 @@ class CScriptedPrompts : public IKovraPrompts {
         dialogs.pop_front();
         return answer(dialog);
     }
-    // Records the menu's items ("text" or "text (greyed)") and triggers the
-    // next chosen text; an empty choice closes the menu.
+    // Records the menu's items ("text" or "text (greyed)", a sub-menu's as
+    // "menu/text") and triggers the next chosen text; an empty choice closes
+    // the menu.
     void Menu(QMenu& menu, const QPoint&) override {
         QStringList items;
-        for (QAction* action : menu.actions())
-            items << action->text() + (action->isEnabled() ? "" : " (greyed)");
+        std::vector<std::pair<QString, QAction*>> leaves;
+        Collect(menu, QString(), items, leaves);
         menus.push_back(items);
         const QString choice = menuChoices.empty() ? QString() : menuChoices.front();
         if (!menuChoices.empty())
             menuChoices.pop_front();
-        for (QAction* action : menu.actions())
-            if (!choice.isEmpty() && action->text() == choice && action->isEnabled())
+        for (const auto& [text, action] : leaves)
+            if (!choice.isEmpty() && text == choice && action->isEnabled())
                 action->trigger();
+    }
+
+    static void Collect(QMenu& menu, const QString& prefix, QStringList& items,
+                        std::vector<std::pair<QString, QAction*>>& leaves) {
+        for (QAction* action : menu.actions()) {
+            const QString text = prefix + action->text();
+            items << text + (action->isEnabled() ? "" : " (greyed)");
+            if (action->menu()) {
+                Collect(*action->menu(), text + "/", items, leaves);
+            } else {
+                leaves.emplace_back(text, action);
+            }
+        }
     }
 
     std::vector<std::string> Captions() const {

@@ -33,8 +33,13 @@ struct GuessCase {
 
 class GuessTest : public ::testing::TestWithParam<GuessCase> {};
 
-TEST_P(GuessTest, ByTheTextAfterTheFirstDot) {
+TEST_P(GuessTest, ByTheTextAfterTheFirstDotOfTheFileName) {
     EXPECT_EQ(GuessTypeIndex(GetParam().path), GetParam().type);
+}
+
+TEST(GuessDot, OnlyTheFileNameCounts) {
+    EXPECT_TRUE(HasDot("/work/x.out"));
+    EXPECT_FALSE(HasDot("/home/j.smith/table"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -44,8 +49,10 @@ INSTANTIATE_TEST_SUITE_P(
                       GuessCase{"Hex", "/work/boot.HEX", BlockTypeIndex::SRecord},
                       GuessCase{"Bin", "/work/table.bin", BlockTypeIndex::RawData},
                       GuessCase{"NoDot", "/work/table", BlockTypeIndex::RawData},
-                      // The first dot of the whole path, not of the file name.
-                      GuessCase{"DottedFolder", "/work/v1.2/x.out", BlockTypeIndex::RawData},
+                      // A dot in a folder's name does not count.
+                      GuessCase{"DottedFolder", "/work/v1.2/x.out", BlockTypeIndex::Executable},
+                      GuessCase{"DottedFolderNoDot", "/home/j.smith/table",
+                                BlockTypeIndex::RawData},
                       GuessCase{"TwoExtensions", "/work/x.out.bak", BlockTypeIndex::RawData}),
     kovra_test::CaseName());
 
