@@ -528,10 +528,14 @@ void CDlgUserBlocks::Populate() {
     const qel::platform::CriticalSectionLock guard(current->lock);
     if (!current->dataRead)
         return;
-    // The rows chosen before stay chosen by their place.
-    const std::vector<int> chosen = SelectedRows();
+    // The rows chosen before stay chosen by their place, for the same processor.
+    const bool same = shown_ == current;
+    shown_ = current;
+    if (!same)
+        selected_ = -1;
+    const std::vector<int> chosen = same ? SelectedRows() : std::vector<int>();
     const int currentRow =
-        list_->currentItem() ? list_->indexOfTopLevelItem(list_->currentItem()) : -1;
+        same && list_->currentItem() ? list_->indexOfTopLevelItem(list_->currentItem()) : -1;
     {
         const QSignalBlocker quiet(list_);
         list_->clear();

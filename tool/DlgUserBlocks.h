@@ -16,6 +16,7 @@
 
 class CKovraDlg;
 class IKovraPrompts;
+struct CpuRecord;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -137,4 +138,5 @@ class CDlgUserBlocks : public CKovraPage {
     QPushButton* updateAll_ = nullptr;
     int selected_ = -1;
     bool enabled_ = true;
+    const CpuRecord* shown_ = nullptr;  // whose blocks the list shows
 };
