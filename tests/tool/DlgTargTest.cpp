@@ -235,6 +235,19 @@ TEST_F(DlgTargTest, BitstreamForAnotherTimIsTakenOnlyWhenConfirmed) {
     EXPECT_EQ(Icon("iconBitstream"), 1);
 }
 
+TEST_F(DlgTargTest, AnotherTimTypeRefusedShowsTheModulesTypeAgain) {
+    ProgramFirstModule();
+    Open();
+    const std::string before = BootText();
+    ASSERT_THAT(before, StartsWith("Version "));
+    Choose("QT-6403");  // the question is answered with its default, No
+    WaitUntilAllReady();
+    ASSERT_EQ(prompts_.messages.size(), 1u);
+    EXPECT_EQ(prompts_.messages[0].caption, "Changing TIM type");
+    EXPECT_EQ(Combo()->currentText(), "QT-6201");
+    EXPECT_EQ(BootText(), before);
+}
+
 TEST_F(DlgTargTest, DetailsShowTheDescriptionOfTheModulesTimType) {
     Open();
     Click("buttonDetails");  // no TIM type known: nothing to show
