@@ -4,6 +4,7 @@
 #include "tool/BusyAnimation.h"
 #include "tool/DlgAdvanced.h"
 #include "tool/DlgDynamics.h"
+#include "tool/DlgTarg.h"
 #include "tool/DlgUserBlocks.h"
 #include "tool/HelpWindow.h"
 #include "tool/KovraIcons.h"
@@ -171,6 +172,7 @@ void CKovraDlg::CreateControls() {
 void CKovraDlg::CreatePages() {
     static const char* const names[4] = {"pageGeneral", "pageUserBlocks", "pageDynamics",
                                          "pageAdvanced"};
+    pages_[0] = general_ = new CDlgTarg(*this);
     pages_[1] = new CDlgUserBlocks(*this);
     pages_[2] = new CDlgDynamics(*this);
     pages_[3] = new CDlgAdvanced(*this);
@@ -303,6 +305,7 @@ void CKovraDlg::Populate() {
 void CKovraDlg::TargetInit() {
     if (!core_)
         return;
+    general_->FillTimTypes();
     tree_->clear();
     auto* root = new QTreeWidgetItem(tree_, QStringList(QStringLiteral("CPUs")));
     root->setIcon(0, TreeImagePixmap(TreeImage::Root));
@@ -393,6 +396,29 @@ void CKovraDlg::UpdateStatusString() {
 
 void CKovraDlg::EnableDialogs(bool enable) {
     for (CKovraPage* page : pages_) page->EnableDialog(enable);
+}
+
+QString CKovraDlg::BrowseForFile(const QString& initialFile, const char* valueName,
+                                 const QString& defaultStart,
+                                 const QList<IKovraPrompts::FileFilter>& filters,
+                                 const QString& defaultExtension, const QString& title) {
+    std::string start;
+    if (CRegEdit(kKovraSettingsKey, kKovraSettingsApp).GetString(valueName, start) !=
+        CRegEdit::Done) {
+        start = defaultStart.toStdString();
+        CRegEdit(kKovraSettingsKey, kKovraSettingsApp).SetString(valueName, start);
+    }
+    // The dialog wants the bare suffix: "*.sbf" would be appended whole to
+    // a name typed without one, which then never names an existing file.
+    QString suffix = defaultExtension;
+    while (suffix.startsWith(QLatin1Char('*')) || suffix.startsWith(QLatin1Char('.')))
+        suffix.remove(0, 1);
+    const QString path = prompts_.OpenFile(
+        this, {title, filters, suffix, QString::fromStdString(start), initialFile});
+    if (path.isEmpty())
+        return {};
+    CRegEdit(kKovraSettingsKey, kKovraSettingsApp).SetString(valueName, path.toStdString());
+    return path;
 }
 
 // ---------------------------------------------------------------- controls

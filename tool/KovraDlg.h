@@ -20,6 +20,7 @@
 
 class CBusyAnimation;
 class CDlgNoAccess;
+class CDlgTarg;
 class CHelpWindow;
 class CKovraPage;
 class CSplash;
@@ -83,6 +84,15 @@ class CKovraDlg : public QDialog, public IKovraHost {
 
     void EnableDialogs(bool enable);
 
+    // A file chosen in the file dialog, which starts from the full path kept
+    // in the settings value valueName (from defaultStart, then kept there,
+    // while it has none); the choice is kept in the value. Empty when
+    // cancelled.
+    QString BrowseForFile(const QString& initialFile, const char* valueName,
+                          const QString& defaultStart,
+                          const QList<IKovraPrompts::FileFilter>& filters,
+                          const QString& defaultExtension, const QString& title);
+
   public slots:
     void accept() override;
     void reject() override;
@@ -122,6 +132,7 @@ class CKovraDlg : public QDialog, public IKovraHost {
     QTabBar* tabs_ = nullptr;
     QStackedLayout* pageStack_ = nullptr;
     CKovraPage* pages_[4] = {};
+    CDlgTarg* general_ = nullptr;
     CDlgNoAccess* noAccess_ = nullptr;
     QPushButton* commit_ = nullptr;
     QPushButton* helpButton_ = nullptr;

@@ -45,7 +45,8 @@ class Session : public KovraDlgFixture {
             const qel::platform::CriticalSectionLock guard(first->lock);
             read = first->dataRead && first->state == CpuState::Ready;
         }
-        return read && dlg_->Core().Current() == first && Find<QWidget>("pageGeneral")->isEnabled();
+        return read && dlg_->Core().Current() == first &&
+               Find<QWidget>("comboTimType")->isEnabled();
     }
     void Stop() { TearDown(); }
     using KovraDlgFixture::bench_;

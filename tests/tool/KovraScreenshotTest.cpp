@@ -1,9 +1,9 @@
 // Renders the main dialog on the default bench to <build>/screenshots:
 // Kovra.png after the start (a programmed QT-6201 selected, a QT-6403 whose
 // further processors have no ROM access) and Kovra-commit.png during a commit
-// with the progress bar part-way, then the User blocks, Dynamics and Advanced
-// pages after it and the page of a processor without ROM access. The build
-// runs these.
+// with the progress bar part-way, then the General, User blocks, Dynamics and
+// Advanced pages after it and the page of a processor without ROM access.
+// The build runs these.
 #include "tests/tool/KovraDlgFixture.h"
 
 #include <QCoreApplication>
@@ -56,6 +56,7 @@ TEST_F(KovraScreenshot, DuringCommit) {
     Record(0).flash->AddDynamic(0x01800000, 0x3300);
     Record(0).flash->AddDynamic(0x01800008, 0x20);
     Record(0).flash->AddDynamic(0x80000000, 0xFFFFFFFF);
+    Record(0).flash->SetBitstream(nullptr);
     QCoreApplication::sendPostedEvents();  // Commit is enabled by the re-read
     bench_.Control()->SetFault(0, 0, qel::bench::Fault::ProgressLockstep, 10);
     // Held at the first notice that has a total: part-way as the bench runs
@@ -74,6 +75,9 @@ TEST_F(KovraScreenshot, DuringCommit) {
 
     // The pages after the programming job.
     auto* tabs = Find<QTabBar>("tabPages");
+    tabs->setCurrentIndex(0);
+    QCoreApplication::sendPostedEvents();
+    Save("Kovra-general.png");
     tabs->setCurrentIndex(1);
     QCoreApplication::sendPostedEvents();
     Save("Kovra-userblocks.png");
