@@ -20,33 +20,11 @@ constexpr int kWaitMs = 120000;
 
 class DlgDynamicsTest : public KovraDlgFixture {
   protected:
-    void ShowDynamics() {
-        Find<QTabBar>("tabPages")->setCurrentIndex(2);
-        ASSERT_TRUE(Find<QWidget>("pageDynamics")->isVisible());
-    }
+    void ShowDynamics() { ShowPage(2); }
     QTreeWidget* List() { return Find<QTreeWidget>("listDynamics"); }
-    std::vector<std::string> Rows() {
-        QCoreApplication::sendPostedEvents();
-        std::vector<std::string> rows;
-        for (int i = 0; i < List()->topLevelItemCount(); ++i)
-            rows.push_back(
-                (List()->topLevelItem(i)->text(0) + " " + List()->topLevelItem(i)->text(1))
-                    .toStdString());
-        return rows;
-    }
-    // The add/edit dialog, filled as a user types; `seen` gets what it showed.
+    std::vector<std::string> Rows() { return DynamicRows(); }
     void Answer(const QString& address, const QString& value, QStringList* seen = nullptr) {
-        prompts_.dialogs.push_back([=](QDialog& dialog) {
-            auto* a = dialog.findChild<QLineEdit*>("editAddress");
-            auto* v = dialog.findChild<QLineEdit*>("editValue");
-            EXPECT_EQ(dialog.windowTitle(), "Add a dynamic value");
-            if (seen)
-                *seen = {a->text(), v->text()};
-            a->setText(address);
-            v->setText(value);
-            dialog.accept();
-            return dialog.result();
-        });
+        AnswerDynamic(address, value, seen);
     }
     void ClickRow(int row) {
         QTreeWidgetItem* item = List()->topLevelItem(row);
@@ -112,11 +90,7 @@ TEST_F(DlgDynamicsTest, CommittedValuesAreReadBackAfterARestart) {
     Click("buttonAddDynamic");
     Answer("0x01800008", "32");
     Click("buttonAddDynamic");
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return Find<QPushButton>("buttonCommit")->isEnabled(); }, kWaitMs));
-    Click("buttonCommit");
-    WaitUntilAllReady();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Text("labelPercentage") == "Complete"; }, kWaitMs));
+    CommitAndWait();
     Click("buttonOk");
     ASSERT_FALSE(dlg_->isVisible());
     // The module has a boot loader but no bitstream.

@@ -64,13 +64,7 @@ class DlgTargTest : public KovraDlgFixture {
         for (int i = 0; i < Combo()->count(); ++i) entries << Combo()->itemText(i);
         return entries;
     }
-    // As a user picks an entry of the list.
-    void Choose(const QString& text) {
-        const int index = Combo()->findText(text);
-        ASSERT_GE(index, 0) << text.toStdString();
-        Combo()->setCurrentIndex(index);
-        emit Combo()->activated(index);
-    }
+    void Choose(const QString& text) { ChooseTimType(text); }
     std::string BootText() {
         QCoreApplication::sendPostedEvents();
         return Find<QPlainTextEdit>("editBootloader")->toPlainText().toStdString();
@@ -99,14 +93,6 @@ class DlgTargTest : public KovraDlgFixture {
         else
             Record(0).flash->GetBootloaderPath(folder, &size);
         return folder;
-    }
-    void Commit() {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return Find<QPushButton>("buttonCommit")->isEnabled(); },
-                                    kWaitMs));
-        Click("buttonCommit");
-        WaitUntilAllReady();
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return Text("labelPercentage") == "Complete"; }, kWaitMs));
     }
     std::vector<QWidget*> Controls() {
         return {Combo(), Find<QWidget>("buttonBootloaderStandard"),
@@ -151,7 +137,7 @@ TEST_F(DlgTargTest, TimTypeStandardFilesAndTheIconsAroundACommit) {
     EXPECT_EQ(Icon("iconBitstream"), 1);
     EXPECT_TRUE(prompts_.messages.empty());
 
-    Commit();
+    CommitAndWait();
     EXPECT_EQ(Icon("iconBootloader"), 0);
     EXPECT_EQ(Icon("iconBitstream"), 0);
     EXPECT_THAT(BootText(), HasSubstr(") programmed on "));

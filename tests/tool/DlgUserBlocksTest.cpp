@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QTabBar>
 #include <QTest>
 #include <QUrl>
@@ -38,10 +39,7 @@ struct AddPanel {
 
 class DlgUserBlocksTest : public KovraDlgFixture {
   protected:
-    void ShowUserBlocks() {
-        Find<QTabBar>("tabPages")->setCurrentIndex(1);
-        ASSERT_TRUE(Find<QWidget>("pageUserBlocks")->isVisible());
-    }
+    void ShowUserBlocks() { ShowPage(1); }
     QTreeWidget* List() { return Find<QTreeWidget>("listUserBlocks"); }
     // "Type Id Index Bytes Ver file Endian", the file without its folder,
     // and "boot" for the flagged block.
@@ -123,14 +121,6 @@ class DlgUserBlocksTest : public KovraDlgFixture {
                                "S70500001000EA\n ";
         return path;
     }
-    void CommitAndWait() {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return Find<QPushButton>("buttonCommit")->isEnabled(); },
-                                    kWaitMs));
-        Click("buttonCommit");
-        WaitUntilAllReady();
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return Text("labelPercentage") == "Complete"; }, kWaitMs));
-    }
     // Closes the tool with OK and starts it again.
     void Restart() {
         Click("buttonOk");
@@ -142,9 +132,20 @@ class DlgUserBlocksTest : public KovraDlgFixture {
     }
 };
 
-TEST_F(DlgUserBlocksTest, BlocksAddedDroppedEditedMovedAndFlaggedAreReadBackAfterARestart) {
-    ProgramFirstModule();
+// A whole job through the pages, on a module that holds nothing yet.
+TEST_F(DlgUserBlocksTest, AJobThroughEveryPageIsReadBackAfterARestartAndErasedAgain) {
     Open();
+    ShowPage(0);
+    ChooseTimType("QT-6201");
+    WaitUntilAllReady();
+    Click("buttonBootloaderStandard");
+    Click("buttonBitstreamStandard");
+    QCoreApplication::sendPostedEvents();
+    const QString boot = Find<QPlainTextEdit>("editBootloader")->toPlainText();
+    const QString fpga = Find<QPlainTextEdit>("editBitstream")->toPlainText();
+    EXPECT_TRUE(boot.startsWith("Version ")) << boot.toStdString();
+    EXPECT_TRUE(fpga.startsWith("Version ")) << fpga.toStdString();
+
     ShowUserBlocks();
     EXPECT_TRUE(Rows().empty());
 
@@ -222,6 +223,22 @@ TEST_F(DlgUserBlocksTest, BlocksAddedDroppedEditedMovedAndFlaggedAreReadBackAfte
     EXPECT_THAT(BootFlags(), ElementsAre(false, false, false, false, true, false));
     const std::vector<std::string> before = Rows();
 
+    // Dynamic values in both display modes.
+    ShowPage(2);
+    AnswerDynamic("0x80000000", "-1");
+    Click("buttonAddDynamic");
+    Click("checkHex");
+    AnswerDynamic("4096", "16");
+    Click("buttonAddDynamic");
+    EXPECT_THAT(DynamicRows(), ElementsAre("0x80000000 -1", "0x00001000 16"));
+    auto* dynamics = Find<QTreeWidget>("listDynamics");
+    QTest::mouseClick(dynamics->viewport(), Qt::LeftButton, {},
+                      dynamics->visualItemRect(dynamics->topLevelItem(1)).center());
+    AnswerDynamic("", "0x20");
+    Click("buttonEditDynamic");
+    EXPECT_THAT(DynamicRows(), ElementsAre("0x80000000 -1", "0x00001000 32"));
+    EXPECT_TRUE(prompts_.messages.empty());
+
     CommitAndWait();
     Restart();
     EXPECT_EQ(Rows(), before);
@@ -229,6 +246,25 @@ TEST_F(DlgUserBlocksTest, BlocksAddedDroppedEditedMovedAndFlaggedAreReadBackAfte
     // Written blocks carry their date.
     EXPECT_NE(List()->topLevelItem(0)->text(5), "N/A");
     EXPECT_TRUE(Record(0).flash->IsBoot());
+    ShowPage(2);
+    EXPECT_THAT(DynamicRows(), ElementsAre("0x80000000 0xFFFFFFFF", "0x00001000 0x20"));
+    ShowPage(0);
+    EXPECT_EQ(Find<QComboBox>("comboTimType")->currentText(), "QT-6201");
+    // What the flash holds now says when it was programmed.
+    EXPECT_TRUE(Find<QPlainTextEdit>("editBootloader")->toPlainText().startsWith(boot));
+    EXPECT_TRUE(Find<QPlainTextEdit>("editBitstream")->toPlainText().contains("Programmed on"));
+
+    // Erased from the Advanced page: the default chain, without user blocks
+    // or values.
+    ShowPage(3);
+    Click("buttonErase");
+    WaitUntilAllReady();
+    ShowUserBlocks();
+    EXPECT_TRUE(Rows().empty());
+    ShowPage(2);
+    EXPECT_TRUE(DynamicRows().empty());
+    EXPECT_FALSE(Record(0).flash->IsBoot());
+    EXPECT_TRUE(prompts_.messages.empty());
 }
 
 TEST_F(DlgUserBlocksTest, UpdateOfABlockWhoseFileWasDeletedKeepsTheBlock) {

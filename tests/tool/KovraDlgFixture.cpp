@@ -4,7 +4,10 @@
 #include "tool/Splash.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QLineEdit>
+#include <QTabBar>
 #include <QTest>
 
 namespace {
@@ -112,6 +115,54 @@ void KovraDlgFixture::Click(const char* button) {
     const QPoint at = qobject_cast<QCheckBox*>(target) ? QPoint(6, target->height() / 2)
                                                        : target->rect().center();
     QTest::mouseClick(target, Qt::LeftButton, {}, at);
+}
+
+void KovraDlgFixture::ChooseTimType(const QString& name) {
+    auto* combo = Find<QComboBox>("comboTimType");
+    const int index = combo->findText(name);
+    ASSERT_GE(index, 0) << name.toStdString();
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+void KovraDlgFixture::CommitAndWait() {
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Find<QPushButton>("buttonCommit")->isEnabled(); }, kWaitMs));
+    Click("buttonCommit");
+    WaitUntilAllReady();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Text("labelPercentage") == "Complete"; }, kWaitMs));
+}
+
+void KovraDlgFixture::ShowPage(int index) {
+    static const char* const names[] = {"pageGeneral", "pageUserBlocks", "pageDynamics",
+                                        "pageAdvanced"};
+    Find<QTabBar>("tabPages")->setCurrentIndex(index);
+    ASSERT_TRUE(Find<QWidget>(names[index])->isVisible());
+}
+
+void KovraDlgFixture::AnswerDynamic(const QString& address, const QString& value,
+                                    QStringList* seen) {
+    prompts_.dialogs.push_back([=](QDialog& dialog) {
+        auto* a = dialog.findChild<QLineEdit*>("editAddress");
+        auto* v = dialog.findChild<QLineEdit*>("editValue");
+        EXPECT_EQ(dialog.windowTitle(), "Add a dynamic value");
+        if (seen)
+            *seen = {a->text(), v->text()};
+        a->setText(address);
+        v->setText(value);
+        dialog.accept();
+        return dialog.result();
+    });
+}
+
+std::vector<std::string> KovraDlgFixture::DynamicRows() {
+    QCoreApplication::sendPostedEvents();
+    auto* list = Find<QTreeWidget>("listDynamics");
+    std::vector<std::string> rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        rows.push_back(
+            (list->topLevelItem(i)->text(0) + " " + list->topLevelItem(i)->text(1)).toStdString());
+    return rows;
 }
 
 std::vector<int> KovraDlgFixture::TreeImages() const {

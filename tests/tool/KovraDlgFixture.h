@@ -60,6 +60,17 @@ class KovraDlgFixture : public ::testing::Test {
         return widget;
     }
     void Click(const char* button);
+    // Picks an entry of the General page's TIM type list as a user does.
+    void ChooseTimType(const QString& name);
+    // Commit, once the re-read enabled it, and wait until it is complete.
+    void CommitAndWait();
+    // The page of a tab: 0 General, 1 User blocks, 2 Dynamics, 3 Advanced.
+    void ShowPage(int index);
+    // Answers the next Dynamics add or edit dialog as a user types the two
+    // texts; `seen` gets what it showed.
+    void AnswerDynamic(const QString& address, const QString& value, QStringList* seen = nullptr);
+    // The Dynamics list, "address value" per row.
+    std::vector<std::string> DynamicRows();
     QTreeWidget* Tree() const { return Find<QTreeWidget>("treeCpus"); }
     // The image index each processor's tree item shows.
     std::vector<int> TreeImages() const;

@@ -49,8 +49,8 @@ TEST_F(KovraScreenshot, DuringCommit) {
     const UserBlockRecord record =
         qel::e2e::UserRecord(bench_.WriteData("firmware.bin", 768 * 1024, 9));
     Record(0).flash->AddUserBlock(0x10, &record, 0x100, 1, 0, -1);
-    const UserBlockRecord program = qel::e2e::UserRecord(
-        bench_.WriteExecutable("control.out", 0x80001000, 24 * 1024, 3), true);
+    const UserBlockRecord program =
+        qel::e2e::UserRecord(bench_.WriteExecutable("control.out", 0x80001000, 24 * 1024, 3), true);
     Record(0).flash->AddUserBlock(0x01, &program, 0x200, 2, 1, 0);
     Record(0).flash->SetBoot(true);
     Record(0).flash->AddDynamic(0x01800000, 0x3300);
