@@ -93,15 +93,10 @@ CDlgDynamics::CDlgDynamics(CKovraDlg& dialog, QWidget* parent)
     list_->setAllColumnsShowFocus(true);
     list_->viewport()->installEventFilter(this);
 
-    add_ = new QPushButton(QStringLiteral("Add"), this);
-    add_->setObjectName(QStringLiteral("buttonAddDynamic"));
-    edit_ = new QPushButton(QStringLiteral("&Edit"), this);
-    edit_->setObjectName(QStringLiteral("buttonEditDynamic"));
-    delete_ = new QPushButton(QStringLiteral("Delete"), this);
-    delete_->setObjectName(QStringLiteral("buttonDeleteDynamic"));
-    clear_ = new QPushButton(QStringLiteral("Clear"), this);
-    clear_->setObjectName(QStringLiteral("buttonClearDynamics"));
-    for (QPushButton* button : {add_, edit_, delete_, clear_}) button->setAutoDefault(false);
+    add_ = PageButton(QStringLiteral("Add"), QStringLiteral("buttonAddDynamic"), this);
+    edit_ = PageButton(QStringLiteral("&Edit"), QStringLiteral("buttonEditDynamic"), this);
+    delete_ = PageButton(QStringLiteral("Delete"), QStringLiteral("buttonDeleteDynamic"), this);
+    clear_ = PageButton(QStringLiteral("Clear"), QStringLiteral("buttonClearDynamics"), this);
     hex_ = new QCheckBox(QStringLiteral("Display values in hex"), this);
     hex_->setObjectName(QStringLiteral("checkHex"));
     hex_->setChecked(true);

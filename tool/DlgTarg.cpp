@@ -191,8 +191,7 @@ CDlgTarg::CDlgTarg(CKovraDlg& dialog, QWidget* parent) : CKovraPage(parent), dia
     timTypes_ = new QComboBox(timGroup);
     timTypes_->setObjectName(QStringLiteral("comboTimType"));
     timTypes_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    details_ = new QPushButton(QStringLiteral("&Details"), timGroup);
-    details_->setObjectName(QStringLiteral("buttonDetails"));
+    details_ = PageButton(QStringLiteral("&Details"), QStringLiteral("buttonDetails"), timGroup);
     auto* timRow = new QHBoxLayout(timGroup);
     timRow->addWidget(timTypes_, 1);
     timRow->addWidget(details_);
@@ -208,10 +207,10 @@ CDlgTarg::CDlgTarg(CKovraDlg& dialog, QWidget* parent) : CKovraPage(parent), dia
         icon = new CStatusIcon(group);
         icon->setObjectName(QStringLiteral("icon") + name);
         icon->hide();
-        standard = new QPushButton(QStringLiteral("&Standard"), group);
-        standard->setObjectName(QStringLiteral("button") + name + QStringLiteral("Standard"));
-        browse = new QPushButton(QStringLiteral("&Browse"), group);
-        browse->setObjectName(QStringLiteral("button") + name + QStringLiteral("Browse"));
+        standard = PageButton(QStringLiteral("&Standard"),
+                              QStringLiteral("button") + name + QStringLiteral("Standard"), group);
+        browse = PageButton(QStringLiteral("&Browse"),
+                            QStringLiteral("button") + name + QStringLiteral("Browse"), group);
         auto* side = new QVBoxLayout;
         side->addWidget(icon, 0, Qt::AlignHCenter);
         side->addStretch(1);
@@ -227,8 +226,6 @@ CDlgTarg::CDlgTarg(CKovraDlg& dialog, QWidget* parent) : CKovraPage(parent), dia
     QGroupBox* fpgaGroup = makeBox(QStringLiteral("FPGA bitstream"), QStringLiteral("Bitstream"),
                                    fpgaText_, fpgaIcon_, fpgaStandard_, fpgaBrowse_);
     bootText_->setMaximumHeight(bootText_->fontMetrics().lineSpacing() * 3 + 12);
-    for (QPushButton* button : {details_, bootStandard_, bootBrowse_, fpgaStandard_, fpgaBrowse_})
-        button->setAutoDefault(false);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(timGroup);

@@ -351,9 +351,8 @@ CDlgEditBlock::CDlgEditBlock(IKovraPrompts& prompts, const BlockProperties& bloc
     file_ = new QLineEdit(Qt6(block.fileName), this);
     file_->setObjectName(QStringLiteral("editFileName"));
     file_->setMinimumWidth(320);
-    auto* browse = new QPushButton(QStringLiteral("..."), this);
-    browse->setObjectName(QStringLiteral("buttonBrowseBlock"));
-    browse->setAutoDefault(false);
+    QPushButton* browse =
+        PageButton(QStringLiteral("..."), QStringLiteral("buttonBrowseBlock"), this);
     boot_ = new QCheckBox(QStringLiteral("Boot from ROM"), this);
     boot_->setObjectName(QStringLiteral("checkBootFromRom"));
     boot_->setChecked(block.bootable);
@@ -444,21 +443,14 @@ CDlgUserBlocks::CDlgUserBlocks(CKovraDlg& dialog, QWidget* parent)
     for (int i = 0; i < 8; ++i) list_->setColumnWidth(i, columns[i].width + (i == 0 ? 18 : 0));
     list_->viewport()->installEventFilter(this);
 
-    add_ = new QPushButton(QStringLiteral("&Add"), this);
-    add_->setObjectName(QStringLiteral("buttonAddBlock"));
-    edit_ = new QPushButton(QStringLiteral("&Edit"), this);
-    edit_->setObjectName(QStringLiteral("buttonEditBlock"));
-    delete_ = new QPushButton(QStringLiteral("&Delete"), this);
-    delete_->setObjectName(QStringLiteral("buttonDeleteBlock"));
-    verify_ = new QPushButton(QStringLiteral("&Verify"), this);
-    verify_->setObjectName(QStringLiteral("buttonVerifyBlock"));
-    updateAll_ = new QPushButton(QStringLiteral("&Update all"), this);
-    updateAll_->setObjectName(QStringLiteral("buttonUpdateAll"));
+    add_ = PageButton(QStringLiteral("&Add"), QStringLiteral("buttonAddBlock"), this);
+    edit_ = PageButton(QStringLiteral("&Edit"), QStringLiteral("buttonEditBlock"), this);
+    delete_ = PageButton(QStringLiteral("&Delete"), QStringLiteral("buttonDeleteBlock"), this);
+    verify_ = PageButton(QStringLiteral("&Verify"), QStringLiteral("buttonVerifyBlock"), this);
+    updateAll_ = PageButton(QStringLiteral("&Update all"), QStringLiteral("buttonUpdateAll"), this);
     auto* buttons = new QVBoxLayout;
-    for (QPushButton* button : {add_, edit_, delete_, verify_, updateAll_}) {
-        button->setAutoDefault(false);
+    for (QPushButton* button : {add_, edit_, delete_, verify_, updateAll_})
         buttons->addWidget(button);
-    }
     buttons->addStretch(1);
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(list_, 1);

@@ -5,7 +5,15 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
+
+QPushButton* PageButton(const QString& text, const QString& objectName, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    button->setAutoDefault(false);
+    return button;
+}
 
 CDlgNoAccess::CDlgNoAccess(QWidget* parent) : CKovraPage(parent) {
     setObjectName(QStringLiteral("pageNoAccess"));

@@ -4,6 +4,12 @@
 
 #include <QWidget>
 
+class QPushButton;
+
+// A page's button: named for the tests, and never the default button, so
+// that Enter in a page's list or box does not press it.
+QPushButton* PageButton(const QString& text, const QString& objectName, QWidget* parent);
+
 class CKovraPage : public QWidget {
     Q_OBJECT
   public:
