@@ -264,8 +264,8 @@ void CAcceptListCtrl::EndDrag(const QPoint& at) {
 
 // ---------------------------------------------------------------- add dialog
 
-CDlgBlockAdd::CDlgBlockAdd(QWidget* parent)
-    : QFileDialog(parent, QStringLiteral("Select the file to add")) {
+CDlgBlockAdd::CDlgBlockAdd(const QString& folder, QWidget* parent)
+    : QFileDialog(parent, QStringLiteral("Select the file to add"), folder) {
     setObjectName(QStringLiteral("dialogBlockAdd"));
     setOption(QFileDialog::DontUseNativeDialog);
     // The filters' own texts name their patterns the way users know them.
@@ -632,10 +632,11 @@ void CDlgUserBlocks::ShowMenu(const QPoint& at) {
 void CDlgUserBlocks::OnAdd(int32_t position) {
     if (!Flash() || !enabled_)
         return;
-    CDlgBlockAdd add(this);
+    CDlgBlockAdd add(lastFolder_, this);
     if (dialog_.Prompts().Exec(add) != QDialog::Accepted)
         return;
     const BlockProperties block = add.Properties();
+    lastFolder_ = QFileInfo(QString::fromStdString(block.fileName)).absolutePath();
     Run([&](CUserBlockActions& actions, IFFlash&) { actions.Add(block, position); });
 }
 

@@ -57,7 +57,8 @@ class CAcceptListCtrl : public QTreeWidget {
 class CDlgBlockAdd : public QFileDialog {
     Q_OBJECT
   public:
-    explicit CDlgBlockAdd(QWidget* parent = nullptr);
+    // Starts in the folder given, else in the working folder.
+    explicit CDlgBlockAdd(const QString& folder = QString(), QWidget* parent = nullptr);
     // The file and the panel as the dialog was accepted.
     BlockProperties Properties() const;
 
@@ -139,4 +140,5 @@ class CDlgUserBlocks : public CKovraPage {
     int selected_ = -1;
     bool enabled_ = true;
     const CpuRecord* shown_ = nullptr;  // whose blocks the list shows
+    QString lastFolder_;                // where the add dialog was left
 };

@@ -66,11 +66,14 @@ class DlgUserBlocksTest : public KovraDlgFixture {
     }
     // The add dialog, filled as a user does: the file chosen first (its
     // extension picks the type), then the panel. `type` gets the type it
-    // guessed.
-    void AnswerAdd(const std::string& file, const AddPanel& panel, QString* type = nullptr) {
+    // guessed, `folder` the folder it started in.
+    void AnswerAdd(const std::string& file, const AddPanel& panel, QString* type = nullptr,
+                   QString* folder = nullptr) {
         prompts_.dialogs.push_back([=](QDialog& dialog) {
             auto& add = dynamic_cast<CDlgBlockAdd&>(dialog);
             EXPECT_EQ(add.windowTitle(), "Select the file to add");
+            if (folder)
+                *folder = add.directory().absolutePath();
             add.ChooseFile(QString::fromStdString(file));
             auto* combo = add.findChild<QComboBox*>("comboAddType");
             if (type)
@@ -155,13 +158,16 @@ TEST_F(DlgUserBlocksTest, AJobThroughEveryPageIsReadBackAfterARestartAndErasedAg
     QString guessed[3];
     AnswerAdd(exec, {"0x100", "1", "2"}, &guessed[0]);
     Click("buttonAddBlock");
-    AnswerAdd(srec, {"32", "2", "5"}, &guessed[1]);
+    QString folder;
+    AnswerAdd(srec, {"32", "2", "5"}, &guessed[1], &folder);
     Click("buttonAddBlock");
     AnswerAdd(data, {"", "", "", false, true}, &guessed[2]);
     Click("buttonAddBlock");
     EXPECT_EQ(guessed[0], "Code Composer Studio executable");
     EXPECT_EQ(guessed[1], "S-Record format file");
     EXPECT_EQ(guessed[2], "Raw binary file");
+    // The next add starts where the last one took its file.
+    EXPECT_EQ(folder.toStdString(), bench_.Temp().Path());
     const std::vector<std::string> added = Rows();
     for (const KovraMessage& m : prompts_.messages) ADD_FAILURE() << m.text;
     ASSERT_EQ(added.size(), 3u);
