@@ -327,13 +327,24 @@ void CDlgTarg::OnTimTypeChosen(int index) {
     const auto* tim =
         reinterpret_cast<const CQelTimRecord*>(timTypes_->itemData(index).value<quintptr>());
     CpuRecord* current = Current();
-    if (!tim || !current || !enabled_)
+    if (!tim || !current || !enabled_ || IsSelectedType(*current, *tim))
         return;
     try {
         dialog_.Core().SelectTim(*current, tim->Name());
     } catch (const CFlashExc& e) {
         dialog_.ShowException(e);
     }
+}
+
+bool CDlgTarg::IsSelectedType(const CpuRecord& record, const CQelTimRecord& tim) const {
+    // Picking the type already selected again would read the flash anew and
+    // drop every change not yet committed.
+    const CQelTimInfo* database = dialog_.Core().Database();
+    const qel::platform::CriticalSectionLock guard(record.lock);
+    if (!record.dataRead || record.timCode == 0 || !database)
+        return false;
+    const char* selected = database->NameOf(record.timCode);
+    return selected && tim.Name() && std::string(selected) == tim.Name();
 }
 
 void CDlgTarg::OnDetails() {
@@ -367,10 +378,10 @@ void CDlgTarg::OnBootBrowse() {
     Guarded([this](IFFlash* flash) {
         const std::string folder = EngineText(
             [&](char* buffer, uint32_t* size) { flash->GetBootloaderPath(buffer, size); });
-        const QString path =
-            dialog_.BrowseForFile({}, "PathBrowseBootloader", Qt6(folder),
-                                  {{QStringLiteral("Bootloader"), {QStringLiteral("*.out")}}},
-                                  QStringLiteral(".out"), QStringLiteral("Select file"));
+        const QString path = dialog_.BrowseForFile(
+            {}, "PathBrowseBootloader", Qt6(folder),
+            {{QStringLiteral("Bootloader (*.out)"), {QStringLiteral("*.out")}}},
+            QStringLiteral(".out"), QStringLiteral("Select file"));
         if (!path.isEmpty())
             flash->SetBootLoader(path.toStdString().c_str());
     });
@@ -407,9 +418,9 @@ void CDlgTarg::OnFpgaBrowse() {
                 [&](char* buffer, uint32_t* size) { flash->GetBitstreamPath(buffer, size); });
         const QString path = dialog_.BrowseForFile(
             Qt6(name), "PathBrowseFpga", Qt6(start),
-            {{QStringLiteral("Bitstream"),
+            {{QStringLiteral("Bitstream (*.bit, *.dat, *.sbf)"),
               {QStringLiteral("*.bit"), QStringLiteral("*.dat"), QStringLiteral("*.sbf")}},
-             {QStringLiteral("All files"), {QStringLiteral("*")}}},
+             {QStringLiteral("All files (*.*)"), {QStringLiteral("*")}}},
             QStringLiteral("*.sbf"), QStringLiteral("Select file"));
         if (!path.isEmpty())
             flash->SetBitstream(path.toStdString().c_str());

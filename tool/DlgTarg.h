@@ -12,6 +12,7 @@
 
 class CKovraDlg;
 struct CpuRecord;
+class CQelTimRecord;
 class QComboBox;
 class QPlainTextEdit;
 class QPushButton;
@@ -54,6 +55,7 @@ class CDlgTarg : public CKovraPage {
 
   private:
     void OnTimTypeChosen(int index);
+    bool IsSelectedType(const CpuRecord& record, const CQelTimRecord& tim) const;
     void OnDetails();
     void OnBootStandard();
     void OnBootBrowse();

@@ -657,7 +657,7 @@ void CDlgUserBlocks::OnEdit() {
 
 void CDlgUserBlocks::OnDelete() {
     const std::vector<int> rows = SelectedRows();
-    if (rows.empty())
+    if (rows.empty() || !enabled_ || !Flash())
         return;
     Run([&](CUserBlockActions& actions, IFFlash&) { actions.Delete(rows); }, true);
     // The first removed place stays chosen while it still has a row.
@@ -682,14 +682,19 @@ void CDlgUserBlocks::OnVerify() {
 }
 
 void CDlgUserBlocks::OnUpdate() {
-    const std::vector<int> rows = SelectedRows();
+    std::vector<uint32_t> rows;
+    for (int row : SelectedRows()) rows.push_back(static_cast<uint32_t>(row));
     Run([&](CUserBlockActions& actions, IFFlash&) {
-        for (int row : rows) actions.Update(static_cast<uint32_t>(row));
+        actions.Update(rows, [this](const CFlashExc& e) { dialog_.ShowException(e); });
     });
 }
 
 void CDlgUserBlocks::OnUpdateAll() {
-    Run([](CUserBlockActions& actions, IFFlash&) { actions.UpdateAll(); }, true);
+    Run(
+        [this](CUserBlockActions& actions, IFFlash&) {
+            actions.UpdateAll([this](const CFlashExc& e) { dialog_.ShowException(e); });
+        },
+        true);
 }
 
 void CDlgUserBlocks::OnBootFrom() {

@@ -63,6 +63,8 @@ KovraMessage::Answer CQtPrompts::Message(QWidget* parent, const KovraMessage& me
 }
 
 QString CQtPrompts::OpenFile(QWidget* parent, const FileQuery& query) {
+    // The dialog shows each filter's own text; the patterns added for it to
+    // read stay hidden.
     QStringList filters;
     for (const FileFilter& filter : query.filters)
         filters << filter.description + " (" + filter.patterns.join(' ') + ")";
@@ -70,6 +72,7 @@ QString CQtPrompts::OpenFile(QWidget* parent, const FileQuery& query) {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
     if (!filters.isEmpty())
         dialog.setNameFilters(filters);
     dialog.setDefaultSuffix(query.defaultSuffix);

@@ -18,7 +18,7 @@ class QWidget;
 class IKovraPrompts {
   public:
     struct FileFilter {
-        QString description;
+        QString description;  // shown as it stands, patterns and all
         QStringList patterns;
     };
     struct FileQuery {

@@ -129,9 +129,20 @@ bool CUserBlockActions::Update(uint32_t index) {
     return true;
 }
 
-void CUserBlockActions::UpdateAll() {
-    const uint32_t count = Count();
-    for (uint32_t i = 0; i < count; ++i) Update(i);
+void CUserBlockActions::Update(const std::vector<uint32_t>& indices, const Failed& failed) {
+    for (uint32_t index : indices) {
+        try {
+            Update(index);
+        } catch (const CFlashExc& e) {
+            failed(e);
+        }
+    }
+}
+
+void CUserBlockActions::UpdateAll(const Failed& failed) {
+    std::vector<uint32_t> all(Count());
+    for (uint32_t i = 0; i < all.size(); ++i) all[i] = i;
+    Update(all, failed);
 }
 
 void CUserBlockActions::BootFrom(uint32_t index) {

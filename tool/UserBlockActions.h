@@ -18,6 +18,7 @@ inline constexpr uint32_t kErrorCannotOpenFile = 11;
 class CUserBlockActions {
   public:
     using Ask = std::function<KovraMessage::Answer(const KovraMessage&)>;
+    using Failed = std::function<void(const CFlashExc&)>;
 
     explicit CUserBlockActions(IFFlash& flash) : flash_(flash) {}
 
@@ -34,7 +35,10 @@ class CUserBlockActions {
     // Rebuilds the block from its file when they differ, at the same place
     // with the same attributes. True when it was rebuilt.
     bool Update(uint32_t index);
-    void UpdateAll();
+    // Updates each block in turn; one that fails is told and kept, and the
+    // others are still updated.
+    void Update(const std::vector<uint32_t>& indices, const Failed& failed);
+    void UpdateAll(const Failed& failed);
     void BootFrom(uint32_t index);
     void CancelBoot(uint32_t index);
     // Files dropped on the list, inserted from `at` on (-1: appended); asks

@@ -166,7 +166,7 @@ TEST_F(DlgTargTest, BrowseStartsWhereTheLastChoiceWas) {
     EXPECT_EQ(boot.fileName, "");
     EXPECT_EQ(boot.defaultSuffix, "out");
     ASSERT_EQ(boot.filters.size(), 1);
-    EXPECT_EQ(boot.filters[0].description, "Bootloader");
+    EXPECT_EQ(boot.filters[0].description, "Bootloader (*.out)");
     EXPECT_EQ(boot.filters[0].patterns, QStringList({"*.out"}));
     EXPECT_EQ(prompts_.queries[1].folder.toStdString(), loader);
     EXPECT_EQ(Setting("PathBrowseBootloader"), loader);
@@ -186,9 +186,9 @@ TEST_F(DlgTargTest, BrowseStartsWhereTheLastChoiceWas) {
     EXPECT_EQ(fpga.fileName, "");
     EXPECT_EQ(fpga.defaultSuffix, "sbf");
     ASSERT_EQ(fpga.filters.size(), 2);
-    EXPECT_EQ(fpga.filters[0].description, "Bitstream");
+    EXPECT_EQ(fpga.filters[0].description, "Bitstream (*.bit, *.dat, *.sbf)");
     EXPECT_EQ(fpga.filters[0].patterns, QStringList({"*.bit", "*.dat", "*.sbf"}));
-    EXPECT_EQ(fpga.filters[1].description, "All files");
+    EXPECT_EQ(fpga.filters[1].description, "All files (*.*)");
     EXPECT_EQ(prompts_.queries[3].folder.toStdString(), EngineFolder(true));
     // The last choice: its full path, and the block's file as the name.
     EXPECT_EQ(prompts_.queries[4].folder.toStdString(), first);
@@ -232,6 +232,20 @@ TEST_F(DlgTargTest, AnotherTimTypeRefusedShowsTheModulesTypeAgain) {
     EXPECT_EQ(prompts_.messages[0].caption, "Changing TIM type");
     EXPECT_EQ(Combo()->currentText(), "QT-6201");
     EXPECT_EQ(BootText(), before);
+}
+
+TEST_F(DlgTargTest, PickingTheSelectedTypeAgainKeepsTheChangesNotYetWritten) {
+    ProgramFirstModule();
+    Open();
+    Record(0).flash->AddDynamic(0x100, 1);
+    QCoreApplication::sendPostedEvents();
+    Choose("QT-6201");
+    EXPECT_EQ(StateOf(0), CpuState::Ready);
+    WaitUntilAllReady();
+    uint32_t values = 0;
+    Record(0).flash->GetDynamicCount(&values);
+    EXPECT_EQ(values, 1u);
+    EXPECT_TRUE(prompts_.messages.empty());
 }
 
 TEST_F(DlgTargTest, DetailsShowTheDescriptionOfTheModulesTimType) {
@@ -289,10 +303,12 @@ TEST_F(DlgTargTest, GreyedWhileTheTimTypeIsSelectedAndNoneSelectedDoesNothing) {
     EXPECT_TRUE(prompts_.messages.empty());
     for (QWidget* control : Controls()) EXPECT_TRUE(control->isEnabled());
 
-    // Held on the engine's worker part-way through the selection.
+    // Held on the engine's worker part-way through the selection of
+    // another type, which the user confirms.
     QThread* ui = QThread::currentThread();
     gate_.HoldWhen([ui](int, int, intptr_t) { return QThread::currentThread() != ui; });
-    Choose("QT-6201");
+    prompts_.answers.push_back(KovraMessage::Answer::Yes);
+    Choose("QT-6202C");
     ASSERT_TRUE(QTest::qWaitFor([&] { return gate_.Holding(); }, kWaitMs));
     QCoreApplication::sendPostedEvents();
     for (QWidget* control : Controls())
@@ -301,8 +317,8 @@ TEST_F(DlgTargTest, GreyedWhileTheTimTypeIsSelectedAndNoneSelectedDoesNothing) {
     gate_.Release();
     WaitUntilAllReady();
     for (QWidget* control : Controls()) EXPECT_TRUE(control->isEnabled());
-    EXPECT_EQ(Combo()->currentText(), "QT-6201");
-    EXPECT_TRUE(prompts_.messages.empty());
+    EXPECT_EQ(Combo()->currentText(), "QT-6202C");
+    EXPECT_EQ(prompts_.Captions(), std::vector<std::string>({"Changing TIM type"}));
 }
 
 }  // namespace

@@ -298,6 +298,61 @@ TEST_F(DlgUserBlocksTest, UpdateOfABlockWhoseFileWasDeletedKeepsTheBlock) {
     EXPECT_EQ(Rows(), rows);
 }
 
+TEST_F(DlgUserBlocksTest, InsertRebuildAndCancelBootThroughTheMenus) {
+    ProgramFirstModule();
+    Open();
+    ShowUserBlocks();
+    const std::string first = bench_.WriteData("first.bin", 400, 1);
+    const std::string program = bench_.WriteExecutable("prog.out", 0x80001000, 2000, 2);
+    Drop({QString::fromStdString(first)}, EmptyPoint());
+    ASSERT_EQ(Rows().size(), 1u);
+
+    // Inserted in front of the block the menu was opened on, and booting.
+    AnswerAdd(program, {"0x9", "4", "2", true});
+    prompts_.menuChoices.push_back("&Insert");
+    RightClick(RowPoint(0));
+    std::vector<std::string> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].rfind("Program 0x9 0 ", 0), 0u) << rows[0];
+    EXPECT_THAT(BootFlags(), ElementsAre(true, false));
+
+    // Another file by the properties dialog's "...": rebuilt in its place
+    // with its id, version and flag. The type follows the boxes it allows.
+    const std::string second = bench_.WriteExecutable("second.out", 0x80002000, 1500, 3);
+    prompts_.files.push_back(QString::fromStdString(second));
+    bool bigEndianEnabled = true;
+    prompts_.dialogs.push_back([&](QDialog& dialog) {
+        auto* type = dialog.findChild<QComboBox*>("comboEditType");
+        bigEndianEnabled = dialog.findChild<QCheckBox*>("checkBigEndian")->isEnabled();
+        type->setCurrentIndex(0);  // "Raw data file"
+        EXPECT_FALSE(dialog.findChild<QCheckBox*>("checkBootFromRom")->isEnabled());
+        EXPECT_TRUE(dialog.findChild<QCheckBox*>("checkBigEndian")->isEnabled());
+        type->setCurrentIndex(2);
+        QTest::mouseClick(dialog.findChild<QPushButton*>("buttonBrowseBlock"), Qt::LeftButton);
+        EXPECT_EQ(dialog.findChild<QLineEdit*>("editFileName")->text().toStdString(), second);
+        dialog.accept();
+        return dialog.result();
+    });
+    prompts_.menuChoices.push_back("&Edit");
+    RightClick(RowPoint(0));
+    EXPECT_FALSE(bigEndianEnabled);
+    ASSERT_EQ(prompts_.queries.size(), 1u);
+    EXPECT_EQ(prompts_.queries[0].fileName.toStdString(), program);
+    rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].rfind("Program 0x9 0 ", 0), 0u) << rows[0];
+    EXPECT_THAT(rows[0], ::testing::EndsWith(" 4.2 second.out Small"));
+    EXPECT_THAT(BootFlags(), ElementsAre(true, false));
+
+    prompts_.menuChoices.push_back("&Boot/&Cancel boot from this block");
+    RightClick(RowPoint(0));
+    EXPECT_THAT(prompts_.menus.back(),
+                ::testing::Contains(QString("&Boot/&Boot from this block (greyed)")));
+    EXPECT_THAT(BootFlags(), ElementsAre(false, false));
+    EXPECT_FALSE(Record(0).flash->IsBoot());
+    EXPECT_TRUE(prompts_.messages.empty());
+}
+
 TEST_F(DlgUserBlocksTest, UpdateRebuildsAChangedBlockFromItsFile) {
     ProgramFirstModule();
     Open();

@@ -148,12 +148,16 @@ TEST_F(UserBlockActionsTest, UpdateRebuildsAChangedBlockInItsPlaceWithItsAttribu
     EXPECT_THAT(flash_.log, ElementsAre("verify 0", "add a.out at 0", "remove 1", "verify 1"));
 }
 
-TEST_F(UserBlockActionsTest, UpdateAllRebuildsEveryChangedBlock) {
-    flash_.changed = {"b.bin", "c.out"};
-    actions_.UpdateAll();
+TEST_F(UserBlockActionsTest, UpdateAllRebuildsEveryChangedBlockPastOneThatFails) {
+    flash_.changed = {"a.out", "c.out"};
+    flash_.unreadable = {"b.bin"};
+    std::vector<uint32_t> failures;
+    actions_.UpdateAll([&](const CFlashExc& e) { failures.push_back(e.code); });
+    EXPECT_THAT(failures, ElementsAre(kErrorCannotOpenFile));
     EXPECT_THAT(flash_.Files(), ElementsAre("a.out (boot)", "b.bin", "c.out"));
-    EXPECT_THAT(flash_.log, ElementsAre("verify 0", "verify 1", "add b.bin at 1", "remove 2",
-                                        "verify 2", "add c.out at 2", "remove 3"));
+    EXPECT_THAT(flash_.log,
+                ElementsAre("verify 0", "add a.out at 0", "remove 1", "verify 1", "add b.bin at 1",
+                            "verify 2", "add c.out at 2", "remove 3"));
 }
 
 TEST_F(UserBlockActionsTest, AddOfABootableBlockMovesTheBootFlagOnlyOnceItWasAdded) {
