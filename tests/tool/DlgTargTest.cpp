@@ -143,6 +143,17 @@ TEST_F(DlgTargTest, TimTypeStandardFilesAndTheIconsAroundACommit) {
     EXPECT_THAT(BootText(), HasSubstr(") programmed on "));
     EXPECT_THAT(FpgaText(), HasSubstr(best + "\nProgrammed on "));
     EXPECT_TRUE(prompts_.messages.empty());
+
+    // Another processor, not read yet: empty boxes, no icons, no type.
+    Tree()->setCurrentItem(Tree()->topLevelItem(0)->child(1));
+    EXPECT_EQ(BootText(), "");
+    EXPECT_EQ(FpgaText(), "");
+    EXPECT_EQ(Icon("iconBootloader"), -1);
+    EXPECT_EQ(Icon("iconBitstream"), -1);
+    EXPECT_EQ(Combo()->currentText(), "No TIM type selected");
+    Tree()->setCurrentItem(Tree()->topLevelItem(0)->child(0));
+    EXPECT_EQ(Icon("iconBootloader"), 0);
+    EXPECT_EQ(Combo()->currentText(), "QT-6201");
 }
 
 TEST_F(DlgTargTest, BrowseStartsWhereTheLastChoiceWas) {
