@@ -19,10 +19,6 @@
 
 namespace {
 
-QString Qt6(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
 // A green disc with the letter d.
 QIcon DynamicIcon() {
     QPixmap pixmap(16, 16);

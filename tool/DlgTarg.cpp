@@ -22,10 +22,6 @@ constexpr int kStatusIconSize = 24;
 constexpr uint32_t kPathBuffer = 260;
 constexpr uint32_t kBufferTooSmall = 21;
 
-QString Qt6(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
 QImage Canvas(int size) {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);

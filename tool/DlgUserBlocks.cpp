@@ -29,8 +29,14 @@
 
 namespace {
 
-QString Qt6(const std::string& text) {
-    return QString::fromStdString(text);
+// The local files among what was dropped.
+QStringList LocalFiles(const QMimeData* data) {
+    QStringList files;
+    if (data && data->hasUrls())
+        for (const QUrl& url : data->urls())
+            if (url.isLocalFile())
+                files << url.toLocalFile();
+    return files;
 }
 
 QPixmap Blank16() {
@@ -153,19 +159,6 @@ CAcceptListCtrl::CAcceptListCtrl(QWidget* parent) : QTreeWidget(parent) {
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
 }
-
-namespace {
-
-QStringList LocalFiles(const QMimeData* data) {
-    QStringList files;
-    if (data && data->hasUrls())
-        for (const QUrl& url : data->urls())
-            if (url.isLocalFile())
-                files << url.toLocalFile();
-    return files;
-}
-
-}  // namespace
 
 void CAcceptListCtrl::dragEnterEvent(QDragEnterEvent* event) {
     if (accepting_ && !LocalFiles(event->mimeData()).isEmpty())

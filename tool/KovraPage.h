@@ -2,9 +2,17 @@
 // shown instead of them for the further processors of a TIM.
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
+#include <string>
+
 class QPushButton;
+
+// The engine's and the rules' texts as the widgets take them.
+inline QString Qt6(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 // A page's button: named for the tests, and never the default button, so
 // that Enter in a page's list or box does not press it.
