@@ -102,8 +102,7 @@ bool CFlashMap::event(QEvent* event) {
     return QWidget::event(event);
 }
 
-CDlgAdvanced::CDlgAdvanced(CKovraDlg& dialog, QWidget* parent)
-    : CKovraPage(parent), dialog_(dialog) {
+CDlgAdvanced::CDlgAdvanced(CKovraDlg& dialog, QWidget* parent) : CKovraEnginePage(dialog, parent) {
     setObjectName(QStringLiteral("pageAdvanced"));
     auto* usage = new QGroupBox(QStringLiteral("Flash usage"), this);
     total_ = new QLabel(usage);
@@ -158,7 +157,7 @@ CDlgAdvanced::CDlgAdvanced(CKovraDlg& dialog, QWidget* parent)
 }
 
 void CDlgAdvanced::Populate() {
-    CpuRecord* current = dialog_.Core().Current();
+    CpuRecord* current = Current();
     if (!current)
         return;
     const qel::platform::CriticalSectionLock guard(current->lock);
@@ -182,7 +181,7 @@ void CDlgAdvanced::EnableDialog(bool enable) {
 }
 
 void CDlgAdvanced::OnErase() {
-    CpuRecord* current = dialog_.Core().Current();
+    CpuRecord* current = Current();
     if (!current)
         return;
     {

@@ -35,7 +35,7 @@ class CFlashMap : public QWidget {
     uint32_t flashSize_ = 0;
 };
 
-class CDlgAdvanced : public CKovraPage {
+class CDlgAdvanced : public CKovraEnginePage {
     Q_OBJECT
   public:
     explicit CDlgAdvanced(CKovraDlg& dialog, QWidget* parent = nullptr);
@@ -45,7 +45,6 @@ class CDlgAdvanced : public CKovraPage {
   private:
     void OnErase();
 
-    CKovraDlg& dialog_;
     QLabel* unused_ = nullptr;
     QLabel* used_ = nullptr;
     QLabel* total_ = nullptr;

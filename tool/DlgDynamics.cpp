@@ -75,8 +75,7 @@ void CDlgAddDynamic::accept() {
 
 // ---------------------------------------------------------------- page
 
-CDlgDynamics::CDlgDynamics(CKovraDlg& dialog, QWidget* parent)
-    : CKovraPage(parent), dialog_(dialog) {
+CDlgDynamics::CDlgDynamics(CKovraDlg& dialog, QWidget* parent) : CKovraEnginePage(dialog, parent) {
     setObjectName(QStringLiteral("pageDynamics"));
     list_ = new QTreeWidget(this);
     list_->setObjectName(QStringLiteral("listDynamics"));
@@ -121,25 +120,8 @@ CDlgDynamics::CDlgDynamics(CKovraDlg& dialog, QWidget* parent)
     connect(hex_, &QCheckBox::clicked, this, &CDlgDynamics::Populate);
 }
 
-IFFlash* CDlgDynamics::Flash() const {
-    CpuRecord* current = dialog_.Core().Current();
-    return current ? current->flash : nullptr;
-}
-
-template <class Call>
-void CDlgDynamics::Guarded(Call&& call) {
-    IFFlash* flash = Flash();
-    if (!flash || !enabled_)
-        return;
-    try {
-        call(flash);
-    } catch (const CFlashExc& e) {
-        dialog_.ShowException(e);
-    }
-}
-
 void CDlgDynamics::Populate() {
-    CpuRecord* current = dialog_.Core().Current();
+    CpuRecord* current = Current();
     if (!current)
         return;
     const qel::platform::CriticalSectionLock guard(current->lock);
@@ -198,26 +180,26 @@ void CDlgDynamics::OnAdd() {
     CDlgAddDynamic add(this);
     if (dialog_.Prompts().Exec(add) != QDialog::Accepted)
         return;
-    Guarded([&](IFFlash* flash) { flash->AddDynamic(add.Address(), add.Value()); });
+    Guarded([&](IFFlash& flash) { flash.AddDynamic(add.Address(), add.Value()); });
 }
 
 void CDlgDynamics::OnEdit() {
-    Guarded([&](IFFlash* flash) {
+    Guarded([&](IFFlash& flash) {
         uint32_t address = 0;
         uint32_t value = 0;
-        flash->GetDynamic(static_cast<uint32_t>(selected_), &address, &value);
+        flash.GetDynamic(static_cast<uint32_t>(selected_), &address, &value);
         CDlgAddDynamic edit(this);
         edit.Prefill(address, value);
         if (dialog_.Prompts().Exec(edit) != QDialog::Accepted)
             return;
-        flash->SetDynamic(static_cast<uint32_t>(selected_), edit.Address(), edit.Value());
+        flash.SetDynamic(static_cast<uint32_t>(selected_), edit.Address(), edit.Value());
     });
 }
 
 void CDlgDynamics::OnDelete() {
-    Guarded([&](IFFlash* flash) { flash->RemoveDynamic(static_cast<uint32_t>(selected_)); });
+    Guarded([&](IFFlash& flash) { flash.RemoveDynamic(static_cast<uint32_t>(selected_)); });
 }
 
 void CDlgDynamics::OnClear() {
-    Guarded([](IFFlash* flash) { flash->ClearDynamics(); });
+    Guarded([](IFFlash& flash) { flash.ClearDynamics(); });
 }

@@ -36,7 +36,7 @@ class CDlgAddDynamic : public QDialog {
     uint32_t value_ = 0;
 };
 
-class CDlgDynamics : public CKovraPage {
+class CDlgDynamics : public CKovraEnginePage {
     Q_OBJECT
   public:
     explicit CDlgDynamics(CKovraDlg& dialog, QWidget* parent = nullptr);
@@ -53,11 +53,6 @@ class CDlgDynamics : public CKovraPage {
     void OnDelete();
     void OnClear();
     void ShowMenu(const QPoint& at);
-    IFFlash* Flash() const;
-    template <class Call>
-    void Guarded(Call&& call);
-
-    CKovraDlg& dialog_;
     QTreeWidget* list_ = nullptr;
     QPushButton* add_ = nullptr;
     QPushButton* edit_ = nullptr;
@@ -65,5 +60,4 @@ class CDlgDynamics : public CKovraPage {
     QPushButton* clear_ = nullptr;
     QCheckBox* hex_ = nullptr;
     int selected_ = -1;
-    bool enabled_ = true;
 };

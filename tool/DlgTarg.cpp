@@ -180,7 +180,7 @@ CDlgSearching::CDlgSearching(QWidget* parent) : QDialog(parent) {
 
 // ---------------------------------------------------------------- page
 
-CDlgTarg::CDlgTarg(CKovraDlg& dialog, QWidget* parent) : CKovraPage(parent), dialog_(dialog) {
+CDlgTarg::CDlgTarg(CKovraDlg& dialog, QWidget* parent) : CKovraEnginePage(dialog, parent) {
     setObjectName(QStringLiteral("pageGeneral"));
 
     auto* timGroup = new QGroupBox(QStringLiteral("TIM type"), this);
@@ -238,22 +238,6 @@ CDlgTarg::CDlgTarg(CKovraDlg& dialog, QWidget* parent) : CKovraPage(parent), dia
     connect(bootBrowse_, &QPushButton::clicked, this, &CDlgTarg::OnBootBrowse);
     connect(fpgaStandard_, &QPushButton::clicked, this, &CDlgTarg::OnFpgaStandard);
     connect(fpgaBrowse_, &QPushButton::clicked, this, &CDlgTarg::OnFpgaBrowse);
-}
-
-CpuRecord* CDlgTarg::Current() const {
-    return dialog_.Core().Current();
-}
-
-template <class Call>
-void CDlgTarg::Guarded(Call&& call) {
-    CpuRecord* current = Current();
-    if (!current || !current->flash || !enabled_)
-        return;
-    try {
-        call(current->flash);
-    } catch (const CFlashExc& e) {
-        dialog_.ShowException(e);
-    }
 }
 
 void CDlgTarg::FillTimTypes() {
@@ -367,19 +351,19 @@ void CDlgTarg::OnDetails() {
 }
 
 void CDlgTarg::OnBootStandard() {
-    Guarded([](IFFlash* flash) { flash->SetBootLoader(nullptr); });
+    Guarded([](IFFlash& flash) { flash.SetBootLoader(nullptr); });
 }
 
 void CDlgTarg::OnBootBrowse() {
-    Guarded([this](IFFlash* flash) {
+    Guarded([this](IFFlash& flash) {
         const std::string folder = EngineText(
-            [&](char* buffer, uint32_t* size) { flash->GetBootloaderPath(buffer, size); });
+            [&](char* buffer, uint32_t* size) { flash.GetBootloaderPath(buffer, size); });
         const QString path = dialog_.BrowseForFile(
             {}, "PathBrowseBootloader", Qt6(folder),
             {{QStringLiteral("Bootloader (*.out)"), {QStringLiteral("*.out")}}},
             QStringLiteral(".out"), QStringLiteral("Select file"));
         if (!path.isEmpty())
-            flash->SetBootLoader(path.toStdString().c_str());
+            flash.SetBootLoader(path.toStdString().c_str());
     });
 }
 
@@ -403,15 +387,15 @@ void CDlgTarg::OnFpgaStandard() {
 }
 
 void CDlgTarg::OnFpgaBrowse() {
-    Guarded([this](IFFlash* flash) {
+    Guarded([this](IFFlash& flash) {
         BlockHeader header{};
         std::vector<uint8_t> record(FPGA_RECORD_SIZE, 0);
-        flash->GetFpgaBlock(&header, record.data());
+        flash.GetFpgaBlock(&header, record.data());
         const std::string name = FpgaFileName(record.data());
         std::string start = BitstreamBrowseStart(name, {});
         if (start.empty())
             start = EngineText(
-                [&](char* buffer, uint32_t* size) { flash->GetBitstreamPath(buffer, size); });
+                [&](char* buffer, uint32_t* size) { flash.GetBitstreamPath(buffer, size); });
         const QString path = dialog_.BrowseForFile(
             Qt6(name), "PathBrowseFpga", Qt6(start),
             {{QStringLiteral("Bitstream (*.bit, *.dat, *.sbf)"),
@@ -419,6 +403,6 @@ void CDlgTarg::OnFpgaBrowse() {
              {QStringLiteral("All files (*.*)"), {QStringLiteral("*")}}},
             QStringLiteral("*.sbf"), QStringLiteral("Select file"));
         if (!path.isEmpty())
-            flash->SetBitstream(path.toStdString().c_str());
+            flash.SetBitstream(path.toStdString().c_str());
     });
 }

@@ -45,7 +45,7 @@ class CDlgSearching : public QDialog {
     explicit CDlgSearching(QWidget* parent = nullptr);
 };
 
-class CDlgTarg : public CKovraPage {
+class CDlgTarg : public CKovraEnginePage {
     Q_OBJECT
   public:
     explicit CDlgTarg(CKovraDlg& dialog, QWidget* parent = nullptr);
@@ -63,11 +63,6 @@ class CDlgTarg : public CKovraPage {
     void OnFpgaBrowse();
     void ShowBox(QPlainTextEdit* edit, CStatusIcon* icon, const std::string& text, bool shown,
                  int state);
-    CpuRecord* Current() const;
-    template <class Call>
-    void Guarded(Call&& call);
-
-    CKovraDlg& dialog_;
     QPlainTextEdit* fpgaText_ = nullptr;
     QPlainTextEdit* bootText_ = nullptr;
     CStatusIcon* fpgaIcon_ = nullptr;
@@ -79,5 +74,4 @@ class CDlgTarg : public CKovraPage {
     QComboBox* timTypes_ = nullptr;
     QPushButton* details_ = nullptr;
     CDlgSearching* searching_ = nullptr;
-    bool enabled_ = true;
 };

@@ -416,7 +416,7 @@ BlockProperties CDlgEditBlock::Properties() const {
 // ---------------------------------------------------------------- page
 
 CDlgUserBlocks::CDlgUserBlocks(CKovraDlg& dialog, QWidget* parent)
-    : CKovraPage(parent), dialog_(dialog) {
+    : CKovraEnginePage(dialog, parent) {
     setObjectName(QStringLiteral("pageUserBlocks"));
     list_ = new CAcceptListCtrl(this);
     list_->setObjectName(QStringLiteral("listUserBlocks"));
@@ -469,33 +469,26 @@ CDlgUserBlocks::CDlgUserBlocks(CKovraDlg& dialog, QWidget* parent)
     UpdateButtons();
 }
 
-IFFlash* CDlgUserBlocks::Flash() const {
-    CpuRecord* current = dialog_.Core().Current();
-    return current ? current->flash : nullptr;
-}
-
 template <class Call>
 void CDlgUserBlocks::Run(Call&& call, bool quiet) {
-    CpuRecord* record = dialog_.Core().Current();
-    if (!record || !record->flash || !enabled_)
-        return;
-    // Turned on again whatever happens: one re-read for the whole batch.
+    // Turned on again whatever happens, after the exception box: one
+    // re-read for the whole batch.
     struct Quiet {
-        CKovraCore* core;
-        CpuRecord& record;
+        CKovraCore* core = nullptr;
+        CpuRecord* record = nullptr;
         ~Quiet() {
             if (core)
-                core->FlashCallbackOn(record);
+                core->FlashCallbackOn(*record);
         }
-    } pause{quiet ? &dialog_.Core() : nullptr, *record};
-    if (quiet)
-        dialog_.Core().FlashCallbackOff(*record);
-    try {
-        CUserBlockActions actions(*record->flash);
-        call(actions, *record->flash);
-    } catch (const CFlashExc& e) {
-        dialog_.ShowException(e);
-    }
+    } pause;
+    Guarded([&](IFFlash& flash) {
+        if (quiet) {
+            pause = {&dialog_.Core(), Current()};
+            dialog_.Core().FlashCallbackOff(*pause.record);
+        }
+        CUserBlockActions actions(flash);
+        call(actions, flash);
+    });
 }
 
 std::vector<int> CDlgUserBlocks::SelectedRows() const {
@@ -507,7 +500,7 @@ std::vector<int> CDlgUserBlocks::SelectedRows() const {
 }
 
 void CDlgUserBlocks::Populate() {
-    CpuRecord* current = dialog_.Core().Current();
+    CpuRecord* current = Current();
     if (!current)
         return;
     const qel::platform::CriticalSectionLock guard(current->lock);

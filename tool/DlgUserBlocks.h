@@ -98,7 +98,7 @@ class CDlgEditBlock : public QDialog {
     QCheckBox* bigEndian_ = nullptr;
 };
 
-class CDlgUserBlocks : public CKovraPage {
+class CDlgUserBlocks : public CKovraEnginePage {
     Q_OBJECT
   public:
     explicit CDlgUserBlocks(CKovraDlg& dialog, QWidget* parent = nullptr);
@@ -110,7 +110,6 @@ class CDlgUserBlocks : public CKovraPage {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    IFFlash* Flash() const;
     // Runs an engine sequence when the page may, errors to the exception box;
     // `quiet` keeps the engine from re-reading after every step.
     template <class Call>
@@ -130,7 +129,6 @@ class CDlgUserBlocks : public CKovraPage {
     void OnDrop(const QPoint& at, const QStringList& files);
     void OnMove(int from, int to);
 
-    CKovraDlg& dialog_;
     CAcceptListCtrl* list_ = nullptr;
     QPushButton* add_ = nullptr;
     QPushButton* edit_ = nullptr;
@@ -138,7 +136,6 @@ class CDlgUserBlocks : public CKovraPage {
     QPushButton* verify_ = nullptr;
     QPushButton* updateAll_ = nullptr;
     int selected_ = -1;
-    bool enabled_ = true;
     const CpuRecord* shown_ = nullptr;  // whose blocks the list shows
     QString lastFolder_;                // where the add dialog was left
 };

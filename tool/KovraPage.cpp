@@ -1,5 +1,6 @@
 #include "tool/KovraPage.h"
 
+#include "tool/KovraDlg.h"
 #include "tool/KovraIcons.h"
 
 #include <QGroupBox>
@@ -13,6 +14,26 @@ QPushButton* PageButton(const QString& text, const QString& objectName, QWidget*
     button->setObjectName(objectName);
     button->setAutoDefault(false);
     return button;
+}
+
+CpuRecord* CKovraEnginePage::Current() const {
+    return dialog_.Core().Current();
+}
+
+IFFlash* CKovraEnginePage::Flash() const {
+    CpuRecord* current = Current();
+    return current ? current->flash : nullptr;
+}
+
+void CKovraEnginePage::Guarded(const std::function<void(IFFlash&)>& call) {
+    IFFlash* flash = Flash();
+    if (!flash || !enabled_)
+        return;
+    try {
+        call(*flash);
+    } catch (const CFlashExc& e) {
+        dialog_.ShowException(e);
+    }
 }
 
 CDlgNoAccess::CDlgNoAccess(QWidget* parent) : CKovraPage(parent) {
